@@ -1,0 +1,17 @@
+# Compile settings shared by every target of the project.
+function(kite_apply_common_settings target)
+    target_compile_features(${target} PUBLIC cxx_std_17)
+    target_compile_options(${target} PRIVATE
+        -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Woverloaded-virtual
+        $<$<CXX_COMPILER_ID:Clang>:-Winconsistent-missing-override>)
+    target_compile_definitions(${target} PRIVATE
+        QT_NO_CAST_FROM_BYTEARRAY
+        QT_NO_URL_CAST_FROM_STRING
+        QT_DISABLE_DEPRECATED_BEFORE=0x050F00)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+    if(KITE_SANITIZE)
+        target_compile_options(${target} PRIVATE
+            -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    endif()
+endfunction()
