@@ -17,4 +17,7 @@ public:
     KiteSettings* kiteSettings = nullptr;
     QString name;
     QString jobId;
+
+    bool texFolderRequestRunning = false; // a "getTexFolderContents" request is outstanding
+    bool waitingForCheckFiles = false;    // a "checkFiles" answer is awaited
 };

@@ -1,0 +1,66 @@
+#include "hostoptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+QCommandLineParser& setUp(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(
+        QCoreApplication::translate("HostOptions", "Reference host of the Kite network-connection plug-in."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("probe"),
+                      QCoreApplication::translate("HostOptions", "Load the plug-in, print what it reports, exit.")});
+    parser.addOption({QStringLiteral("app-dir"),
+                      QCoreApplication::translate("HostOptions", "Application directory (settings.ini, logFile.log)."),
+                      QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("plugin-dir"),
+                      QCoreApplication::translate("HostOptions", "Folder to load the plug-in from."),
+                      QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("exit-after"),
+                      QCoreApplication::translate("HostOptions", "Shut down after this many seconds."),
+                      QStringLiteral("SECONDS")});
+    return parser;
+}
+} // namespace
+
+bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QString& error)
+{
+    QCommandLineParser parser;
+    setUp(parser);
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        error = parser.helpText();
+        return false;
+    }
+    options.probe = parser.isSet(QStringLiteral("probe"));
+    options.appDir = parser.value(QStringLiteral("app-dir"));
+    options.pluginDir = parser.value(QStringLiteral("plugin-dir"));
+    if (options.pluginDir.isEmpty())
+        options.pluginDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../plugins");
+    options.pluginDir = QDir::cleanPath(QDir(options.pluginDir).absolutePath());
+
+    if (parser.isSet(QStringLiteral("exit-after"))) {
+        bool ok = false;
+        options.exitAfterSeconds = parser.value(QStringLiteral("exit-after")).toDouble(&ok);
+        if (!ok || options.exitAfterSeconds < 0) {
+            error = QCoreApplication::translate("HostOptions", "--exit-after needs a number of seconds");
+            return false;
+        }
+    }
+    if (!options.probe && options.appDir.isEmpty()) {
+        error = QCoreApplication::translate("HostOptions", "either --probe or --app-dir DIR is needed");
+        return false;
+    }
+    return true;
+}
+
+QString HostOptions::usage()
+{
+    QCommandLineParser parser;
+    return setUp(parser).helpText();
+}

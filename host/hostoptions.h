@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Command line of the reference host.
+struct HostOptions
+{
+    bool probe = false;
+    QString appDir;
+    QString pluginDir;
+    double exitAfterSeconds = -1; // < 0: run until SIGINT/SIGTERM
+
+    // Parses the arguments; returns false with `error` set when they are unusable.
+    static bool parse(const QStringList& arguments, HostOptions& options, QString& error);
+    static QString usage();
+};

@@ -1,0 +1,143 @@
+#include "kitehost.h"
+
+#include "jobs/kiteproject.h"
+#include "pluginlocator.h"
+#include "pluginnetconnectioninterface.h"
+#include "settings/kitesettings.h"
+#include "signalprinter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+#include <QTimer>
+
+namespace {
+// Build number this host reports to the server.
+constexpr int hostBuildNumber = 100;
+// How long the plug-in gets to finish its exit path.
+constexpr int shutdownGraceMs = 1500;
+} // namespace
+
+KiteHost::KiteHost(const HostOptions& options, QTextStream& out, QTextStream& err, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_out(out)
+    , m_err(err)
+{
+}
+
+KiteHost::~KiteHost()
+{
+    // The loader deletes the plug-in's root object, unless the plug-in has
+    // already deleted itself on exit.
+    if (m_pluginObject)
+        m_loader.unload();
+}
+
+bool KiteHost::loadPlugin()
+{
+    PluginLocator::Found found;
+    QString error;
+    if (!PluginLocator::locate(m_options.pluginDir, found, error)) {
+        m_err << "kitehost: " << error << '\n';
+        m_err.flush();
+        return false;
+    }
+    m_loader.setFileName(found.file);
+    QObject* instance = m_loader.instance();
+    m_plugin = qobject_cast<PluginNetConnectionInterface*>(instance);
+    if (!m_plugin) {
+        m_err << "kitehost: " << tr("%1 does not provide the plug-in interface: %2").arg(found.file, m_loader.errorString())
+              << '\n';
+        m_err.flush();
+        return false;
+    }
+    m_pluginObject = m_plugin->getObject();
+    return true;
+}
+
+int KiteHost::probe()
+{
+    if (!loadPlugin())
+        return 1;
+    const QJsonObject meta = m_loader.metaData();
+    const QJsonObject report{
+        {QStringLiteral("iid"), meta.value(QStringLiteral("IID"))},
+        {QStringLiteral("className"), meta.value(QStringLiteral("className"))},
+        {QStringLiteral("pluginVersion"), m_plugin->getPluginVersion()},
+        {QStringLiteral("file"), m_loader.fileName()},
+    };
+    m_out << QJsonDocument(report).toJson(QJsonDocument::Compact) << '\n';
+    m_out.flush();
+    return 0;
+}
+
+bool KiteHost::start()
+{
+    QDir().mkpath(m_options.appDir);
+    m_settings = new KiteSettings(this);
+    m_settings->setApplicationDirectory(QDir(m_options.appDir).absolutePath());
+    m_settings->versionBuild = hostBuildNumber;
+
+    // The password lives outside the settings file; this host keeps it in the
+    // environment of the process.
+    connect(m_settings, &KiteSettings::loadPasswordSignal, this,
+            [this] { m_settings->password = qEnvironmentVariable("KITE_PASSWORD"); });
+    m_settings->load();
+
+    if (!loadPlugin())
+        return false;
+    m_plugin->setKiteSettings(m_settings);
+    connectHostDuties();
+
+    m_out << "kitehost: plug-in " << m_pluginObject->metaObject()->className() << " version "
+          << m_plugin->getPluginVersion() << " running, application directory " << m_settings->applicationDirectory()
+          << '\n';
+    m_out.flush();
+
+    if (m_options.exitAfterSeconds >= 0)
+        QTimer::singleShot(static_cast<int>(m_options.exitAfterSeconds * 1000), this, &KiteHost::shutDown);
+    return true;
+}
+
+void KiteHost::connectHostDuties()
+{
+    QObject* plugin = m_plugin->getObject();
+
+    // Jobs send their requests through the shared settings object; only the
+    // host can route them to the plug-in.
+    connect(m_settings, SIGNAL(makeRequest(QString, QJsonObject, KiteProject*, QString)), plugin,
+            SLOT(makeRequest(QString, QJsonObject, KiteProject*, QString)));
+
+    m_settings->websocketPingEnabled = true;
+
+    // Everything the plug-in reports, except its own log lines and the raw
+    // protocol traffic (which carries the login).
+    new SignalPrinter(plugin, m_out, {"writeToLog", "webSocketMessageSignal", "websocketPingSignal"}, this);
+
+    connect(m_settings, &KiteSettings::showMessageSignal, this,
+            [this](const QString& title, const QString& message, const QString& type, KiteProject*) {
+                m_out << "notification [" << type << "] " << title << ": " << message << '\n';
+                m_out.flush();
+            });
+}
+
+void KiteHost::shutDown()
+{
+    if (m_shuttingDown)
+        return;
+    m_shuttingDown = true;
+    m_out << "kitehost: shutting down\n";
+    m_out.flush();
+    if (!m_plugin || !m_pluginObject) {
+        emit finished(0);
+        return;
+    }
+    // While a synchronisation runs the plug-in deletes itself a second after
+    // exitApplicationSlot; the host waits for that, or a grace period.
+    connect(m_pluginObject, &QObject::destroyed, this, [this] { emit finished(0); });
+    QTimer::singleShot(shutdownGraceMs, this, [this] { emit finished(0); });
+    m_plugin->exitApplicationSlot();
+}

@@ -1,0 +1,50 @@
+# Shared by the project's scripts: package checks and the build step.
+# Sourced, not run.
+
+KITE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+KITE_JOBS="$(nproc 2>/dev/null || echo 2)"
+
+# Debian packages the build, the tests and the demo need.
+KITE_PACKAGES=(
+    cmake make g++ pkg-config
+    qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools
+    fonts-dejavu-core
+)
+
+kite_missing_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    echo "${missing[@]}"
+}
+
+# Installs what is missing when run as root; otherwise names it and fails.
+kite_ensure_packages() {
+    local missing
+    missing="$(kite_missing_packages "$@")"
+    [ -z "$missing" ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing missing packages: $missing"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        # shellcheck disable=SC2086
+        apt-get install -y -qq --no-install-recommends $missing
+    else
+        echo "Missing Debian packages: $missing" >&2
+        echo "Install them with: sudo apt-get install $missing" >&2
+        return 1
+    fi
+}
+
+# kite_build DIR [cmake options...]: configures DIR once, then builds it.
+kite_build() {
+    local dir="$1"
+    shift
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$KITE_ROOT" -B "$dir" "$@"
+    fi
+    cmake --build "$dir" -j "$KITE_JOBS"
+}

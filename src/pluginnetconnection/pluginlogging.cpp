@@ -1,0 +1,3 @@
+#include "pluginnetconnection/pluginlogging.h"
+
+Q_LOGGING_CATEGORY(lcPlugin, "kite.plugin")

@@ -1,0 +1,306 @@
+#include "pluginnetconnection/pluginnetconnection.h"
+
+#include "jobs/kiteproject.h"
+#include "net/requestenvelope.h"
+#include "pluginnetconnection/pluginlogging.h"
+#include "settings/kitesettings.h"
+
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QJsonDocument>
+#include <QSslConfiguration>
+#include <QSysInfo>
+#include <QTime>
+
+#include <cstdlib>
+
+namespace {
+constexpr int projectStatesGuardMs = 120000;
+constexpr int exitDelayMs = 1000;
+
+QString boolDigit(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+} // namespace
+
+PluginNetConnection::PluginNetConnection()
+    : floodLimiter(QDateTime::currentDateTime())
+{
+    // Every TLS connection of the process (the job-queue socket and the HTTPS
+    // transfers of the sibling plug-ins) uses TLS 1.2.
+    sslConfiguration = QSslConfiguration::defaultConfiguration();
+    sslConfiguration.setProtocol(QSsl::TlsV1_2);
+    QSslConfiguration::setDefaultConfiguration(sslConfiguration);
+
+    getProjectStatesTimer = new QTimer(this);
+    getProjectStatesTimer->setSingleShot(true);
+    connect(getProjectStatesTimer, &QTimer::timeout, this, &PluginNetConnection::getProjectStatesTimerSlot);
+
+    fileSystemWatcher = new QFileSystemWatcher(this);
+    connect(fileSystemWatcher, &QFileSystemWatcher::directoryChanged, this,
+            &PluginNetConnection::directoryChangedSlot);
+
+    std::srand(static_cast<unsigned>(QTime::currentTime().msec()));
+
+    connect(&updateTimer, &QTimer::timeout, this, &PluginNetConnection::updateTimerSlot);
+}
+
+PluginNetConnection::~PluginNetConnection() = default;
+
+QObject* PluginNetConnection::getObject()
+{
+    return this;
+}
+
+int PluginNetConnection::getPluginVersion()
+{
+    return pluginVersion;
+}
+
+void PluginNetConnection::setKiteSettings(KiteSettings* settings)
+{
+    kiteSettings = settings;
+
+    connect(kiteSettings, &KiteSettings::syncSignal, this, &PluginNetConnection::syncSlot);
+    connect(kiteSettings, &KiteSettings::getProjectFolderContentsSignal, this,
+            &PluginNetConnection::getProjectFolderContentsSlot);
+    connect(kiteSettings, &KiteSettings::openLinkWithTokenSignal, this, &PluginNetConnection::openLinkWithTokenSlot);
+    connect(kiteSettings, &KiteSettings::deleteLocalJobSignal, this, &PluginNetConnection::deleteLocalJobSlot);
+    connect(this, &PluginNetConnection::writeToLog, kiteSettings,
+            QOverload<QString, int>::of(&KiteSettings::writeToLog));
+    connect(kiteSettings, &KiteSettings::uploadLogFilesSignal, this, &PluginNetConnection::uploadLogFilesSlot);
+
+    pingTimer = new QTimer(this);
+    connect(pingTimer, &QTimer::timeout, this, &PluginNetConnection::pingTimerSlot);
+    pingTimer->start(kiteSettings->pingInterval * 1000);
+
+    touchRefreshMarker();
+}
+
+void PluginNetConnection::touchRefreshMarker()
+{
+    // A new marker file wakes the folder watcher, which then rescans the
+    // projects folder. Errors (folder missing, read-only) are of no concern.
+    QFile marker(kiteSettings->localProjectsFolder + QStringLiteral("/di2_orv_refresh.txt"));
+    marker.remove();
+    if (marker.open(QIODevice::WriteOnly))
+        marker.close();
+}
+
+void PluginNetConnection::reconnectWebsocketSlot()
+{
+    qCDebug(lcPlugin) << "3719 reconnectWebsocketSlot";
+    emit reconnectWebSocketSignal();
+}
+
+void PluginNetConnection::exitApplicationSlot()
+{
+    emit writeToLog(QStringLiteral("exitApplicationSlot"), 0);
+    emit exitingSignal();
+    if (kiteSettings && kiteSettings->syncActive) {
+        emit writeToLog(QStringLiteral("Sync true"), 0);
+        kiteSettings->syncActive = false;
+        exitTimer = new QTimer(this);
+        connect(exitTimer, &QTimer::timeout, this, &PluginNetConnection::exitUpdate);
+        exitTimer->start(exitDelayMs);
+    }
+}
+
+void PluginNetConnection::exitUpdate()
+{
+    if (exitTimer)
+        exitTimer->deleteLater();
+    emit writeToLog(QStringLiteral("exitUpdate, delete this"), 0);
+    QObject::disconnect(this, nullptr, nullptr, nullptr);
+    deleteLater();
+}
+
+void PluginNetConnection::loginSlot(QString pUsername, QString pPassword)
+{
+    kiteSettings->username = pUsername;
+    kiteSettings->password = pPassword;
+
+    const QString beta = boolDigit(kiteSettings->isBeta);
+    QJsonObject data{
+        {QStringLiteral("user"), pUsername},
+        {QStringLiteral("pass"), pPassword},
+        {QStringLiteral("customFtpPass"), QStringLiteral("1")},
+        {QStringLiteral("client"), QStringLiteral("kite")},
+        {QStringLiteral("kiteId"), kiteSettings->kiteId},
+        {QStringLiteral("kiteHostname"), kiteSettings->kiteHostname},
+        {QStringLiteral("kiteOSName"), QSysInfo::prettyProductName()},
+        {QStringLiteral("kiteVersion"), kiteSettings->versionPrefix + QString::number(kiteSettings->versionBuild)},
+        {QStringLiteral("isBeta"), beta},
+        {QStringLiteral("use30plugins"), beta},
+    };
+    makeRequest(QStringLiteral("login"), data);
+}
+
+void PluginNetConnection::ignoreSslErrors(QList<QSslError> errors)
+{
+    for (const QSslError& error : qAsConst(errors))
+        emit writeToLog(QStringLiteral("sslerror: ") + error.errorString(), 0);
+}
+
+void PluginNetConnection::disconnectSlot()
+{
+    qCDebug(lcPlugin) << "disconnectSlot() in pluginnetconnection";
+    emit disconnectWebSocketSignal();
+    emit disconnectLicenseTunnelSignal();
+}
+
+void PluginNetConnection::websocketTimeoutSlot()
+{
+    emit writeToLog(QStringLiteral("relaying timeout signal to traymenu..."), 3);
+    getProjectStatesRunning = false;
+    emit websocketTimeoutSignal();
+}
+
+void PluginNetConnection::syncSlot()
+{
+    kiteSettings->writeToLog(QStringLiteral("syncsignal received"), 3);
+    getProjectStatesRunning = false;
+    getProjectsStatesRequestWhileRunning = false;
+
+    emit writeToLog(QStringLiteral("2046 send getProjectStates request"), 3);
+    QJsonObject data{{QStringLiteral("custom"), QJsonObject{{QStringLiteral("info"), QStringLiteral("syncslot")}}}};
+    makeRequest(QStringLiteral("getProjectStates"), data);
+
+    emit writeToLog(QStringLiteral("syncSlot 2102 getUserInfo"), 0);
+    makeRequest(QStringLiteral("getUserInfo"), data);
+
+    data.insert(QStringLiteral("virtual"), true);
+    makeRequest(QStringLiteral("getRenderpoints"), data);
+}
+
+void PluginNetConnection::settingsSavedSlot()
+{
+    const QStringList watched = fileSystemWatcher->directories();
+    if (!watched.isEmpty())
+        fileSystemWatcher->removePaths(watched);
+    fileSystemWatcher->addPath(kiteSettings->localProjectsFolder);
+}
+
+void PluginNetConnection::openLinkWithTokenSlot(QString linkUrl)
+{
+    // The carrier job only brings the link through the request; it deletes
+    // itself there.
+    auto* carrier = new KiteProject(kiteSettings, QString(), QString(), this);
+    makeRequest(QStringLiteral("getUserToken"), QJsonObject(), carrier, linkUrl);
+}
+
+void PluginNetConnection::getProjectFolderContentsSlot(int serverNumberUpload)
+{
+    const QJsonObject data{
+        {QStringLiteral("size"), true},
+        {QStringLiteral("serverNumberUpload"), serverNumberUpload},
+        {QStringLiteral("custom"), QJsonObject{{QStringLiteral("serverNumberUpload"), serverNumberUpload}}},
+    };
+    makeRequest(QStringLiteral("getProjectFolderContents"), data);
+}
+
+void PluginNetConnection::updateTimerSlot()
+{
+    emit writeToLog(QStringLiteral("updateTimerSlot()"), 3);
+    updateTimerRunning = false;
+    if (kiteSettings->loggedIn)
+        checkforUpdates();
+}
+
+void PluginNetConnection::pingTimerSlot()
+{
+    if (!kiteSettings->loggedIn) {
+        emit writeToLog(QStringLiteral("not logged in, do not send ping"), 1);
+        return;
+    }
+    emit writeToLog(QStringLiteral("send ping"), 1);
+    if (kiteSettings->websocketPingEnabled) {
+        emit websocketPingSignal();
+        makeRequest(QStringLiteral("ping"), QJsonObject());
+    }
+}
+
+bool PluginNetConnection::admitProjectStatesRequest()
+{
+    if (!kiteSettings->syncActive) {
+        getProjectStatesRunning = false;
+        emit writeToLog(QStringLiteral("request while sync not active: getProjectStates"), 3);
+        return false;
+    }
+    emit writeToLog(QStringLiteral("995 getProjectStatesRunning: ") + boolDigit(getProjectStatesRunning), 3);
+    if (getProjectStatesRunning) {
+        emit writeToLog(QStringLiteral("++++++++++++++++++++++++getProjectsStatesRequestWhileRunning = true;"), 3);
+        getProjectsStatesRequestWhileRunning = true;
+        if (!getProjectStatesTimer->isActive()) {
+            getProjectStatesTimer->start(projectStatesGuardMs);
+            emit writeToLog(QStringLiteral("1029 getProjectStatesTimer->start(120000);"), 3);
+        }
+        return false;
+    }
+    getProjectStatesRunning = true;
+    getProjectStatesTimer->start(projectStatesGuardMs);
+    emit writeToLog(QStringLiteral("1021 getProjectStatesTimer->start(120000);"), 3);
+    return true;
+}
+
+void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, KiteProject* requestKiteProject,
+                                      QString custom, QString customAction)
+{
+    if (!kiteSettings) {
+        qCWarning(lcPlugin) << "request before the settings were handed over, dropped:" << action;
+        return;
+    }
+    if (action == QLatin1String("ping") && kiteSettings->pingRequestsMuted)
+        return;
+
+    if (floodLimiter.count(QDateTime::currentDateTime())) {
+        qCDebug(lcPlugin) << "more than 200 messages per second, disconnect";
+        emit disconnectWebSocketSignal();
+    }
+
+    if (requestKiteProject)
+        emit writeToLog(QStringLiteral("makeRequest: ") + action + QStringLiteral(" for job: ") + requestKiteProject->name, 3);
+    else
+        emit writeToLog(QStringLiteral("makeRequest: ") + action, 3);
+
+    if (action == QLatin1String("getProjectStates") && !admitProjectStatesRequest())
+        return;
+
+    const QJsonObject envelope =
+        RequestEnvelope::build(action, jsonData, requestKiteProject, custom, customAction, kiteSettings);
+    const QByteArray text = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
+    emit webSocketMessageSignal(QString::fromUtf8(text));
+
+    // The login carries the password: it never goes to the debug output, not
+    // even encoded.
+    if (!kiteSettings->websocketPingEnabled && action != QLatin1String("login"))
+        qCDebug(lcPlugin).noquote() << QString::fromLatin1(text.toBase64());
+}
+
+// ---------------------------------------------------------------------------
+// Slots whose subsystems are not wired into this plug-in yet. They keep their
+// place in the meta-object, which the host relies on.
+
+void PluginNetConnection::jobBaseFilesForUploadSlot(KiteProject*) {}
+void PluginNetConnection::checkFilesSlot(KiteProject*) {}
+void PluginNetConnection::appRefreshSlot() {}
+void PluginNetConnection::downloadJobFinishedSlot(KiteProject*, int) {}
+void PluginNetConnection::generateDownloadFileListSlot() {}
+void PluginNetConnection::createDirsOnServerSlot(QSet<QString>, KiteProject*) {}
+void PluginNetConnection::downloadUpdateFiles(QStringList) {}
+void PluginNetConnection::checkforUpdates() {}
+void PluginNetConnection::loginSuccessSlot(int) {}
+void PluginNetConnection::parseJsonMessageSlot(QString) {}
+void PluginNetConnection::getProjectStatesSlot() {}
+void PluginNetConnection::directoryChangedSlot(QString) {}
+void PluginNetConnection::getProjectStatesTimerSlot() {}
+void PluginNetConnection::deleteLocalJobSlot(KiteProject*) {}
+void PluginNetConnection::generateOverlayRequestSlot(DownloadFile, KiteProject*) {}
+void PluginNetConnection::zipRequestSlot(DownloadFile, KiteProject*) {}
+void PluginNetConnection::unzipRequestSlot(UploadFile, KiteProject*) {}
+void PluginNetConnection::uploadLogFilesSlot() {}
+void PluginNetConnection::disconnectLicenseTunnelSlot() {}
+void PluginNetConnection::connectLicenseTunnel() {}
+void PluginNetConnection::sendSshInfo() {}
+void PluginNetConnection::licenseRetrySlot(QAbstractButton*) {}

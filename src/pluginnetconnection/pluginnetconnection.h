@@ -1,0 +1,135 @@
+#pragma once
+
+#include "pluginnetconnectioninterface.h"
+#include "net/floodlimiter.h"
+#include "transfers/downloadfile.h"
+#include "transfers/uploadfile.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+class QAbstractButton;
+class QFileSystemWatcher;
+
+// The plug-in object the host obtains from the library. It owns the working
+// objects of each subsystem and wires them together; the work itself lives in
+// those classes.
+class PluginNetConnection : public QObject, public PluginNetConnectionInterface
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID "org.orvelfarm.Qt.Kite.PluginNetConnectionInterface" FILE "pluginnetconnection.json")
+    Q_INTERFACES(PluginNetConnectionInterface)
+
+public:
+    static constexpr int pluginVersion = 18;
+
+    PluginNetConnection();
+    ~PluginNetConnection() override;
+
+    QObject* getObject() override;
+    int getPluginVersion() override;
+
+    KiteSettings* kiteSettings = nullptr;
+    QFileSystemWatcher* fileSystemWatcher = nullptr;
+    QTimer* getProjectStatesTimer = nullptr;
+    QTimer* pingTimer = nullptr;
+    QTimer updateTimer;
+    QTimer* exitTimer = nullptr;
+
+    bool getProjectStatesRunning = false;
+    bool getProjectsStatesRequestWhileRunning = false;
+    bool updateTimerRunning = false;
+    bool updateTimerStartedOnce = false;
+    bool rescanAfterLogin = false;
+
+    FloodLimiter floodLimiter; // holds messageCount and messageWindowStart
+    QSslConfiguration sslConfiguration;
+
+signals:
+    void readyForExitSignal(QString senderName) override;
+    void addListToQueueSignal(QStringList);
+    void UploadJobSignal() override;
+    void texRequestDataSignal(QString);
+    void updateDataSignal(QJsonObject updateData) override;
+    void loginSuccessSignal(int status) override;
+    void showMessageSignal(QString title, QString message, QString messageType, KiteProject* jobObject) override;
+    void downloadJobSignal() override;
+    void exitingSignal() override;
+    void buildRenderJobSubmenuSignal() override;
+    void generateDownloadFileListSignal();
+    void updateDownloadFinishedSignal() override;
+    void statusUpdate(QString);
+    void fileListUpdateSignal(QJsonArray fileNames, QJsonArray dirListServer, KiteProject* jobObject);
+    void disconnectWebSocketSignal();
+    void reconnectWebSocketSignal();
+    void disconnectLicenseTunnelSignal() override;
+    void webSocketMessageSignal(QString message);
+    void scanProjectsSignal(QJsonArray filesOnServer, int scanProjectsSignal);
+    void websocketLoginStatusSignal(bool loginStatus);
+    void websocketTimeoutSignal() override;
+    void setSyncStateSignal() override;
+    void websocketPingSignal();
+    void overlayGeneratedSignal(QString fileName, KiteProject* jobObject) override;
+    void websocketFailedSignal() override;
+    void writeToLog(QString message, int level = 0);
+    void texDbResultSignal(QString onlinePath, QString checksum, QString result) override;
+    void testFilePreparedSignal(bool result);
+    void updateStatusInfoSignal() override;
+    void tunnelConnectedSignal(bool connected) override;
+
+public slots:
+    void reconnectWebsocketSlot() override;
+    void setKiteSettings(KiteSettings* settings) override;
+    void exitApplicationSlot() override;
+    void loginSlot(QString pUsername, QString pPassword) override;
+    void jobBaseFilesForUploadSlot(KiteProject* jobForUpload);
+    void checkFilesSlot(KiteProject* jobObject) override;
+    void appRefreshSlot() override;
+    void downloadJobFinishedSlot(KiteProject* jobObject, int error) override;
+    void exitUpdate();
+    void generateDownloadFileListSlot();
+    void createDirsOnServerSlot(QSet<QString> dirsToCreateOnServer, KiteProject* jobObject);
+    void ignoreSslErrors(QList<QSslError> errors);
+    void downloadUpdateFiles(QStringList updateFileListe) override;
+    void checkforUpdates() override;
+    void disconnectSlot() override;
+    void loginSuccessSlot(int status);
+    void parseJsonMessageSlot(QString message);
+    void getProjectStatesSlot();
+    void directoryChangedSlot(QString path);
+    void websocketTimeoutSlot();
+    void syncSlot() override;
+    void settingsSavedSlot() override;
+    void openLinkWithTokenSlot(QString linkUrl) override;
+    void getProjectFolderContentsSlot(int serverNumberUpload);
+    void updateTimerSlot();
+    void getProjectStatesTimerSlot();
+    void pingTimerSlot();
+    void deleteLocalJobSlot(KiteProject* jobObject);
+    void generateOverlayRequestSlot(DownloadFile downloadFile, KiteProject* jobObject) override;
+    void zipRequestSlot(DownloadFile downloadFile, KiteProject* jobObject);
+    void unzipRequestSlot(UploadFile uploadFile, KiteProject* jobObject);
+    void makeRequest(QString action, QJsonObject jsonData, KiteProject* requestKiteProject = nullptr,
+                     QString custom = QString(), QString customAction = QString()) override;
+    void uploadLogFilesSlot() override;
+    void disconnectLicenseTunnelSlot();
+    void connectLicenseTunnel() override;
+
+private slots:
+    void sendSshInfo();
+    void licenseRetrySlot(QAbstractButton* button);
+
+private:
+    void touchRefreshMarker();
+    bool admitProjectStatesRequest();
+};
