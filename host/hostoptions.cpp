@@ -21,6 +21,9 @@ QCommandLineParser& setUp(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("exit-after"),
                       QCoreApplication::translate("HostOptions", "Shut down after this many seconds."),
                       QStringLiteral("SECONDS")});
+    parser.addOption({QStringLiteral("retry-base-ms"),
+                      QCoreApplication::translate("HostOptions", "First delay of the login back-off."),
+                      QStringLiteral("MS")});
     return parser;
 }
 } // namespace
@@ -52,6 +55,8 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QStr
             return false;
         }
     }
+    if (parser.isSet(QStringLiteral("retry-base-ms")))
+        options.retryBaseMs = parser.value(QStringLiteral("retry-base-ms")).toInt();
     if (!options.probe && options.appDir.isEmpty()) {
         error = QCoreApplication::translate("HostOptions", "either --probe or --app-dir DIR is needed");
         return false;

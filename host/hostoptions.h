@@ -10,6 +10,7 @@ struct HostOptions
     QString appDir;
     QString pluginDir;
     double exitAfterSeconds = -1; // < 0: run until SIGINT/SIGTERM
+    int retryBaseMs = 0;          // first delay of the login back-off; 0: the default
 
     // Parses the arguments; returns false with `error` set when they are unusable.
     static bool parse(const QStringList& arguments, HostOptions& options, QString& error);

@@ -1,6 +1,7 @@
 #include "kitehost.h"
 
 #include "jobs/kiteproject.h"
+#include "loginkeeper.h"
 #include "pluginlocator.h"
 #include "pluginnetconnectioninterface.h"
 #include "settings/kitesettings.h"
@@ -97,6 +98,14 @@ bool KiteHost::start()
           << '\n';
     m_out.flush();
 
+    m_loginKeeper = new LoginKeeper(m_plugin, m_settings, m_out, this);
+    if (m_options.retryBaseMs > 0)
+        m_loginKeeper->setFirstRetryDelay(m_options.retryBaseMs);
+    if (!m_settings->username.isEmpty())
+        m_loginKeeper->login();
+    else
+        m_out << "kitehost: no user name in settings.ini, not logging in\n";
+
     if (m_options.exitAfterSeconds >= 0)
         QTimer::singleShot(static_cast<int>(m_options.exitAfterSeconds * 1000), this, &KiteHost::shutDown);
     return true;
@@ -129,6 +138,8 @@ void KiteHost::shutDown()
     if (m_shuttingDown)
         return;
     m_shuttingDown = true;
+    if (m_loginKeeper)
+        m_loginKeeper->stop();
     m_out << "kitehost: shutting down\n";
     m_out.flush();
     if (!m_plugin || !m_pluginObject) {

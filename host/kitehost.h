@@ -7,6 +7,7 @@
 #include <QPointer>
 
 class KiteSettings;
+class LoginKeeper;
 class PluginNetConnectionInterface;
 class QTextStream;
 
@@ -43,5 +44,6 @@ private:
     KiteSettings* m_settings = nullptr;
     PluginNetConnectionInterface* m_plugin = nullptr;
     QPointer<QObject> m_pluginObject;
+    LoginKeeper* m_loginKeeper = nullptr;
     bool m_shuttingDown = false;
 };

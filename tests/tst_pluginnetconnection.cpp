@@ -1,6 +1,7 @@
 #include "jobs/kiteproject.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
+#include "settings/logwriter.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -309,7 +310,7 @@ void TestPluginNetConnection::logLinesReachTheSharedLog()
     m_settings->loginSlot(QStringLiteral("anna"), QStringLiteral("s3cret-pass"));
     plugin->loginSlot(QStringLiteral("anna"), QStringLiteral("s3cret-pass"));
     delete plugin;
-    m_settings.reset(); // closes the log
+    LogWriter::instance().close();
 
     QFile log(m_dir->filePath(QStringLiteral("logFile.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));

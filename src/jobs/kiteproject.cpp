@@ -7,3 +7,19 @@ KiteProject::KiteProject(KiteSettings* settings, QString jobName, QString id, QO
     , jobId(std::move(id))
 {
 }
+
+void KiteProject::restartDownloadSlot(bool, bool)
+{
+    isDownloaded = false;
+}
+
+void KiteProject::resetStateAfterReconnect()
+{
+    waitingForCheckFiles = false;
+    createDirsSent = false;
+}
+
+void KiteProject::setOutOfRenderPoints()
+{
+    outOfRenderPoints = true;
+}

@@ -18,6 +18,16 @@ public:
     QString name;
     QString jobId;
 
+    bool isDownloaded = false;
+    bool isDeleted = false;
+    bool isDeletedLocal = false;
+    bool outOfRenderPoints = false;
     bool texFolderRequestRunning = false; // a "getTexFolderContents" request is outstanding
     bool waitingForCheckFiles = false;    // a "checkFiles" answer is awaited
+    bool createDirsSent = false;
+
+public slots:
+    void restartDownloadSlot(bool resetConfirmations = true, bool resetDownloadErrors = true);
+    void resetStateAfterReconnect();
+    void setOutOfRenderPoints();
 };

@@ -1,6 +1,9 @@
 #include "pluginnetconnection/pluginnetconnection.h"
 
 #include "jobs/kiteproject.h"
+#include "net/accounthandlers.h"
+#include "net/kitewebsocketconnection.h"
+#include "net/messagedispatcher.h"
 #include "net/requestenvelope.h"
 #include "pluginnetconnection/pluginlogging.h"
 #include "settings/kitesettings.h"
@@ -61,6 +64,28 @@ int PluginNetConnection::getPluginVersion()
 void PluginNetConnection::setKiteSettings(KiteSettings* settings)
 {
     kiteSettings = settings;
+
+    webSocketConnection = new KiteWebSocketConnection(kiteSettings, this);
+    connect(this, &PluginNetConnection::loginSuccessSignal, this, &PluginNetConnection::loginSuccessSlot);
+    connect(this, &PluginNetConnection::disconnectWebSocketSignal, webSocketConnection,
+            &KiteWebSocketConnection::disconnectWebSocketSlot);
+    connect(this, &PluginNetConnection::reconnectWebSocketSignal, webSocketConnection,
+            &KiteWebSocketConnection::reconnectWebSocketSlot);
+    connect(this, &PluginNetConnection::webSocketMessageSignal, webSocketConnection,
+            &KiteWebSocketConnection::webSocketMessageSlot);
+    connect(webSocketConnection, &KiteWebSocketConnection::parseJsonMessageSignal, this,
+            &PluginNetConnection::parseJsonMessageSlot);
+    connect(webSocketConnection, &KiteWebSocketConnection::websocketTimeoutSignal, this,
+            &PluginNetConnection::websocketTimeoutSlot);
+    connect(webSocketConnection, &KiteWebSocketConnection::websocketFailedSignal, this,
+            &PluginNetConnection::websocketFailedSignal);
+    connect(this, &PluginNetConnection::websocketLoginStatusSignal, webSocketConnection,
+            &KiteWebSocketConnection::websocketLoginStatusSlot);
+    connect(this, &PluginNetConnection::websocketPingSignal, webSocketConnection,
+            &KiteWebSocketConnection::websocketPingSlot);
+
+    accountHandlers = new AccountHandlers(this, kiteSettings);
+    messageDispatcher = new MessageDispatcher(this, kiteSettings, accountHandlers);
 
     connect(kiteSettings, &KiteSettings::syncSignal, this, &PluginNetConnection::syncSlot);
     connect(kiteSettings, &KiteSettings::getProjectFolderContentsSignal, this,
@@ -174,6 +199,32 @@ void PluginNetConnection::syncSlot()
     makeRequest(QStringLiteral("getRenderpoints"), data);
 }
 
+void PluginNetConnection::parseJsonMessageSlot(QString message)
+{
+    messageDispatcher->dispatch(message);
+}
+
+void PluginNetConnection::loginSuccessSlot(int status)
+{
+    getProjectsStatesRequestWhileRunning = false;
+    qCDebug(lcPlugin) << "loginsuccessslot! " << status;
+    if (status != 0)
+        return;
+
+    emit writeToLog(QStringLiteral("data == 0, logged in"), 3);
+    rescanAfterLogin = true;
+    if (kiteSettings->firstRunDone)
+        settingsSavedSlot();
+
+    folderChangedWhileLoggedOut = false;
+    QFile marker(kiteSettings->localProjectsFolder + QStringLiteral("/di2_orv_refresh.txt"));
+    if (marker.open(QIODevice::WriteOnly))
+        marker.close();
+
+    if (kiteSettings->connectLicenseServer)
+        sendSshInfo();
+}
+
 void PluginNetConnection::settingsSavedSlot()
 {
     const QStringList watched = fileSystemWatcher->directories();
@@ -206,6 +257,20 @@ void PluginNetConnection::updateTimerSlot()
     updateTimerRunning = false;
     if (kiteSettings->loggedIn)
         checkforUpdates();
+}
+
+void PluginNetConnection::getProjectStatesTimerSlot()
+{
+    // The answer to the outstanding poll never came: ask again, through the
+    // gate, which starts the guard anew.
+    getProjectStatesTimer->stop();
+    getProjectStatesRunning = false;
+    getProjectsStatesRequestWhileRunning = false;
+    emit writeToLog(
+        QStringLiteral("+++++++++++++++++++++++++++++++++++++ getProjectStatesTimer TIMEOUT ++++++++++++++++++++++"), 3);
+    emit writeToLog(QStringLiteral("2126 getProjectStates request"), 3);
+    makeRequest(QStringLiteral("getProjectStates"),
+                QJsonObject{{QStringLiteral("custom"), QJsonObject{{QStringLiteral("info"), QStringLiteral("timer")}}}});
 }
 
 void PluginNetConnection::pingTimerSlot()
@@ -290,11 +355,8 @@ void PluginNetConnection::generateDownloadFileListSlot() {}
 void PluginNetConnection::createDirsOnServerSlot(QSet<QString>, KiteProject*) {}
 void PluginNetConnection::downloadUpdateFiles(QStringList) {}
 void PluginNetConnection::checkforUpdates() {}
-void PluginNetConnection::loginSuccessSlot(int) {}
-void PluginNetConnection::parseJsonMessageSlot(QString) {}
 void PluginNetConnection::getProjectStatesSlot() {}
 void PluginNetConnection::directoryChangedSlot(QString) {}
-void PluginNetConnection::getProjectStatesTimerSlot() {}
 void PluginNetConnection::deleteLocalJobSlot(KiteProject*) {}
 void PluginNetConnection::generateOverlayRequestSlot(DownloadFile, KiteProject*) {}
 void PluginNetConnection::zipRequestSlot(DownloadFile, KiteProject*) {}

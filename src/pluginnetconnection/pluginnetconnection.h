@@ -18,6 +18,9 @@
 #include <QStringList>
 #include <QTimer>
 
+class AccountHandlers;
+class KiteWebSocketConnection;
+class MessageDispatcher;
 class QAbstractButton;
 class QFileSystemWatcher;
 
@@ -40,6 +43,9 @@ public:
     int getPluginVersion() override;
 
     KiteSettings* kiteSettings = nullptr;
+    KiteWebSocketConnection* webSocketConnection = nullptr;
+    AccountHandlers* accountHandlers = nullptr;
+    MessageDispatcher* messageDispatcher = nullptr;
     QFileSystemWatcher* fileSystemWatcher = nullptr;
     QTimer* getProjectStatesTimer = nullptr;
     QTimer* pingTimer = nullptr;
@@ -51,6 +57,9 @@ public:
     bool updateTimerRunning = false;
     bool updateTimerStartedOnce = false;
     bool rescanAfterLogin = false;
+    // Set when a relevant change of the projects folder arrived while the user
+    // was not logged in.
+    bool folderChangedWhileLoggedOut = false;
 
     FloodLimiter floodLimiter; // holds messageCount and messageWindowStart
     QSslConfiguration sslConfiguration;

@@ -1,0 +1,152 @@
+#include "net/messagedispatcher.h"
+
+#include "jobs/kiteproject.h"
+#include "net/accounthandlers.h"
+#include "net/messagesplitter.h"
+#include "net/netlogging.h"
+#include "pluginnetconnection/pluginnetconnection.h"
+#include "settings/kitesettings.h"
+
+#include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrl>
+
+MessageDispatcher::MessageDispatcher(PluginNetConnection* plugin, KiteSettings* kiteSettings,
+                                     AccountHandlers* accounts)
+    : QObject(plugin)
+    , m_plugin(plugin)
+    , m_settings(kiteSettings)
+    , m_accounts(accounts)
+{
+}
+
+void MessageDispatcher::log(const QString& message, int level)
+{
+    m_settings->writeToLog(message, level);
+}
+
+bool MessageDispatcher::isApplicationRequest(const QString& action)
+{
+    static const QStringList requests{
+        QStringLiteral("resumeDownload"),         QStringLiteral("pauseDownload"),
+        QStringLiteral("pauseUpload"),            QStringLiteral("selectDownloadFolder"),
+        QStringLiteral("setNormalDownloadPriority"), QStringLiteral("setHighDownloadPriority"),
+        QStringLiteral("setNormalUploadPriority"), QStringLiteral("setHighUploadPriority"),
+        QStringLiteral("openDownloadFolder"),
+    };
+    return requests.contains(action);
+}
+
+KiteProject* MessageDispatcher::resolveJob(const QJsonObject&) const
+{
+    return nullptr;
+}
+
+void MessageDispatcher::dispatch(const QString& message)
+{
+    if (m_settings->exitingApplication) {
+        log(QStringLiteral("kiteSettings->exitingApplication return"), 3);
+        return;
+    }
+
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(MessageSplitter::lastObject(message).toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        log(QStringLiteral("jsonerror: ") + error.errorString(), 3);
+        return;
+    }
+    const QJsonObject object = document.object();
+    const QString action = object.value(QStringLiteral("action")).toString();
+    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
+    log(QStringLiteral("2653 action: ") + action, 3);
+
+    auto is = [&action](const char* name) { return action == QLatin1String(name); };
+
+    if (is("login"))
+        m_accounts->loginAnswer(object);
+    if (is("getUserInfo"))
+        m_accounts->userInfoAnswer(object);
+    if (is("renderpointsBought"))
+        m_accounts->renderPointsBought();
+    if (is("getRenderpoints"))
+        m_accounts->renderPointsAnswer(object);
+    if (is("autoupdate")) {
+        if (m_settings->autoupdateRequested) {
+            m_settings->autoupdateRequested = false;
+            emit m_plugin->updateDataSignal(data.value(QStringLiteral("content")).toObject());
+        } else {
+            log(QStringLiteral("autoupdate received without sending before"), 0);
+        }
+    }
+    if (is("getProjectFolderContents")) {
+        const QJsonArray files = object.value(QStringLiteral("data")).toArray();
+        const int serverNumberUpload = object.value(QStringLiteral("serverNumberUpload")).toInt();
+        log(QStringLiteral("send scanProjectsSignal"), 3);
+        emit m_plugin->scanProjectsSignal(files, serverNumberUpload);
+    }
+    if (is("prepareTestFile") || is("prepareTestFileLink"))
+        emit m_plugin->testFilePreparedSignal(data.value(QStringLiteral("result")).toBool());
+    if (is("getUserToken"))
+        openLinkWithToken(object);
+    if (is("getTeams"))
+        m_accounts->teamList(object);
+
+    KiteProject* job = resolveJob(object);
+
+    if (is("projectUploaded") || is("projectUploading"))
+        return;
+
+    if (!job) {
+        qCDebug(lcNet) << "2750 jobObject null" << action;
+        if (isApplicationRequest(action)) {
+            // The requester waits for an answer even when this client does
+            // not know the job.
+            qCDebug(lcNet) << "2736 sendResult for unknown job";
+            KiteProject carrier(m_settings, data.value(QStringLiteral("scene")).toString(), QString());
+            sendResult(&carrier, data, action, false);
+        }
+        return;
+    }
+
+    if (is("generateOverlay") && data.value(QStringLiteral("result")).toBool())
+        emit m_plugin->overlayGeneratedSignal(data.value(QStringLiteral("filename")).toString(), job);
+}
+
+void MessageDispatcher::sendResult(KiteProject* job, const QJsonObject& request, const QString& action, bool error)
+{
+    QJsonObject result;
+    const QJsonValue controlCenter = request.value(QStringLiteral("controlcenter_id"));
+    if (!controlCenter.isUndefined() && !controlCenter.isNull()) {
+        const QString id = controlCenter.toString();
+        result.insert(QStringLiteral("controlcenter_id"), id);
+        result.insert(QStringLiteral("clientId"), id);
+        result.insert(QStringLiteral("clientType"), QStringLiteral("controlcenter"));
+    } else {
+        result.insert(QStringLiteral("clientType"), QStringLiteral("deadline"));
+    }
+    result.insert(QStringLiteral("result"), QStringLiteral("Received"));
+    result.insert(QStringLiteral("error"), error);
+    m_plugin->makeRequest(QStringLiteral("sendResult"), result, job, QString(), action);
+}
+
+void MessageDispatcher::openLinkWithToken(const QJsonObject& message)
+{
+    const QString token =
+        message.value(QStringLiteral("data")).toObject().value(QStringLiteral("token")).toString();
+    QString url = message.value(QStringLiteral("custom")).toObject().value(QStringLiteral("linkUrl")).toString();
+    url += url.contains(QLatin1Char('?')) ? QStringLiteral("&rl_token=") : QStringLiteral("?rl_token=");
+    url += token;
+    url += QStringLiteral("&kiteId=") + m_settings->kiteId;
+    url += QStringLiteral("&vkversion=") + m_settings->versionPrefix + QString::number(m_settings->versionBuild);
+
+    const QUrl link(url, QUrl::TolerantMode);
+    // The link comes back from the server: only web links are handed to the
+    // desktop, never files or other programs' schemes.
+    const QString scheme = link.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        log(QStringLiteral("link with token not opened, scheme not allowed: ") + link.scheme(), 0);
+        return;
+    }
+    QDesktopServices::openUrl(link);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+class AccountHandlers;
+class KiteProject;
+class KiteSettings;
+class PluginNetConnection;
+
+// Parses every text message from the server and calls the handler of its
+// action. The order of the tests is fixed: a message is compared with every
+// row in turn, and only some rows end the dispatch.
+class MessageDispatcher : public QObject
+{
+    Q_OBJECT
+public:
+    MessageDispatcher(PluginNetConnection* plugin, KiteSettings* kiteSettings, AccountHandlers* accounts);
+
+    void dispatch(const QString& message);
+
+    // Answers an application request that the server forwarded for a job.
+    void sendResult(KiteProject* job, const QJsonObject& request, const QString& action, bool error);
+
+    // The nine requests that exporter applications send for a job.
+    static bool isApplicationRequest(const QString& action);
+
+private:
+    KiteProject* resolveJob(const QJsonObject& message) const;
+    void openLinkWithToken(const QJsonObject& message);
+    void log(const QString& message, int level);
+
+    PluginNetConnection* m_plugin;
+    KiteSettings* m_settings;
+    AccountHandlers* m_accounts;
+};
