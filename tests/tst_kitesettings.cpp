@@ -102,6 +102,10 @@ private slots:
         QTest::newRow("group case") << QByteArray("[settings]\nkiteid=abc\n") << "Settings/kiteId"
                                     << QVariant(QStringLiteral("abc"));
         QTest::newRow("absent") << QByteArray("[Settings]\nLicensePort2=1\n") << "Settings/licensePort1" << QVariant();
+        QTest::newRow("empty value is present") << QByteArray("[Settings]\nkiteId=\n") << "Settings/kiteid"
+                                                << QVariant(QString(QLatin1String("")));
+        QTest::newRow("invalid value is absent") << QByteArray("[Settings]\nkiteId=@Invalid()\n") << "Settings/kiteId"
+                                                 << QVariant();
     }
 
     void storeFindsAnySpelling()
@@ -123,15 +127,6 @@ private slots:
         store.sync();
         QCOMPARE(storedKeys(), QStringList({QStringLiteral("Settings/LicensePort1"), QStringLiteral("Settings/licensePort2")}));
         QCOMPARE(store.value(QStringLiteral("settings/licenseport1")).toInt(), 9);
-    }
-
-    void storeNullCountsAsAbsent()
-    {
-        writeIni("[Settings]\nempty=\n");
-        SettingsStore store(iniPath());
-        store.setValue(QStringLiteral("Settings/invalid"), QVariant());
-        QVERIFY(!store.isPresent(QStringLiteral("Settings/invalid")));
-        QVERIFY(store.isPresent(QStringLiteral("Settings/empty")));
     }
 
     // --- load() ----------------------------------------------------------------
