@@ -8,7 +8,7 @@ KITE_JOBS="$(nproc 2>/dev/null || echo 2)"
 KITE_PACKAGES=(
     cmake make g++ pkg-config
     qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools
-    fonts-dejavu-core
+    fonts-dejavu-core openssl
 )
 
 kite_missing_packages() {

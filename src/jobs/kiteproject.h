@@ -1,33 +1,250 @@
 #pragma once
 
+#include "dialogs/errormessagequeue.h"
 #include "kiteshared_export.h"
+#include "transfers/downloadfile.h"
+#include "transfers/uploadfile.h"
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QIcon>
+#include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
+class ErrorMessageDialog;
 class KiteSettings;
+class QAction;
+class QMenu;
+class QTimer;
 
-// One render job as the client sees it.
+// A file the transfer plug-ins are working on: two strings and a number.
+struct KITESHARED_EXPORT TransferFileRecord
+{
+    QString path;
+    QString localPath;
+    int number = 0;
+};
+
+// One render job as the client sees it: a job that exists as a cfg file in the
+// local projects folder, one the server reports, or both. The object lives for
+// the whole run in KiteSettings::jobList; deleted jobs stay there with their
+// deletion flags set. Its jobAction is the job's entry in the tray menu.
 class KITESHARED_EXPORT KiteProject : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int uploadRateIntervalMs = 5000;
+    static constexpr int downloadRateIntervalMs = 2000;
+    static constexpr int downloadErrorRetryMs = 60000;
+
     KiteProject(KiteSettings* kiteSettings, QString name, QString jobId, QObject* parent = nullptr);
+    ~KiteProject() override;
+
+    // Writers of the job's cfg file.
+    bool appendToConfig(QString line);
+    QString createJobLocalId();
+    void setRestartDownloadCount(int count);
+    void setDirsCreated(bool created);
+    // Chooses, creates and records the job's default output folder.
+    void createLocalDownloadDir(bool restart = false);
+    static QString rateString(double bytesPerSec);
+
+    // The job's cfg file: <localProjectsFolder>/<username>/<name>.cfg. Empty
+    // when the name cannot be used as a file name.
+    QString cfgPath() const;
 
     KiteSettings* kiteSettings = nullptr;
     QString name;
     QString jobId;
-
+    QString jobLocalId;
+    bool hasJobLocalId = false;
+    TransferFileRecord currentFile;
+    QList<UploadFile> uploadFileQueue;       // bookkeeping of the uploader
+    QList<DownloadFile> downloadFileQueue;   // bookkeeping of the downloader
+    int currentTransferIndex = -1;
+    QString downloadPath;
+    qint64 uploadBytesSentFinished = 0;      // the upload's second sent-bytes counter
+    qint64 downloadBytesReceivedFinished = 0;
+    QString localDownloadDir;
+    QString localDownloadDirCustom;
+    int errorCount = 0;
+    int downloadJobErrorCount = 0;
+    int downloadJobErrorRestartCount = 0;
+    int uploadPriority = 0;
+    int downloadPriority = 0;
+    int runningDownloadsOfJob = 0;
+    int activeUploads = 0;
+    bool isTrial = false;
+    bool isPaid = false;
+    bool downloadEnabled = true;
+    bool cfgRead = false;
+    bool isUnknown = true;
+    bool isNotInDb = true;
+    bool isLocal = false;
+    bool isMarkedForUpload = false;
+    bool isUploading = false;
+    bool isUploaded = false;
+    bool isQueued = false;
+    bool isRendering = false;
+    bool isRenderable = false;
+    bool stateAssigned = false;
+    bool renderComplete = false;
+    bool isDownloading = false;
     bool isDownloaded = false;
+    bool downloadedMark = false;
+    bool lastDownloadCheck = false;
+    bool lastDownloadCheckReceived = false;
+    bool isPaused = false;
+    bool dirsCreated = false;
     bool isDeleted = false;
     bool isDeletedLocal = false;
+    bool uploadRestartPending = false;
+    bool isDownloadPaused = false;
     bool outOfRenderPoints = false;
-    bool texFolderRequestRunning = false; // a "getTexFolderContents" request is outstanding
-    bool waitingForCheckFiles = false;    // a "checkFiles" answer is awaited
+    bool isUploadPaused = false;
+    bool isReadyForUpload = false;
+    bool isUploadPausedByStopSync = false;
+    bool uploadPausedForTest = false;
+    bool downloadPausedForTest = false;
+    bool linkCreated = false;
+    bool isGpuJob = false;
+    bool hasDownloadError = false;
+    bool downloadErrorMessageShown = false;
+    bool hasUploadError = false;
+    bool renderErrorShown = false;
+    QString uploadErrorText;
+    int renderProgress = 0;
+    int progressNotified = 0;
+    QList<UploadFile> uploadList;
+    QHash<QString, qint64> uploadingFilesHash;   // server path -> size, kept by the uploader
+    QList<DownloadFile> downloadList;            // files still to download, appended at the end
+    QStringList pendingOverwriteList;
+    QSet<QString> overwriteYesList;
+    QHash<QString, qint64> downloadingFilesHash; // kept by the downloader
+    QStringList failedDownloadFiles;             // the downloader's failed files of the last pass
+    double downloadProgressBase = 0.0;
+    qint64 uploadBytesTotal = 0;
+    qint64 downloadBytesTotal = 0;
+    QAction* jobAction = nullptr;
+    bool isUpdateJob = false;
+    bool isLiveUpload = false;
+    bool isUploadTest = false;
+    bool isDownloadTest = false;
+    bool checkForFilesToDownload = true;
+    bool autostart = false;
+    int renderPriority = 50;
+    bool dirSelectOpen = false;
+    bool overwriteAll = false;
+    bool ignoreAll = false;
+    ErrorMessageQueue errorMessageQueue;
+    bool outputDirRequested = false;
+    bool outputDirReceived = false;
+    bool getOutputDirRunning = false;
+    bool texFolderRequestRunning = false;
+    qint64 bytesReceivedTotal = 0;
+    qint64 bytesSentTotal = 0;
+    bool waitingForCheckFiles = false;
+    QHash<QString, qint64> alreadyUploadingFilesHash; // server path -> size uploaded by another job
     bool createDirsSent = false;
+    bool downloadFinishedSent = false;
+    bool overwriteQuestionOpen = false;
+    bool waitsForOtherUpload = false;
+    int restartDownloadCount = 0;
+    QString testType;
+    int serverNumber = 1;
+    int teamid = 0;
+    int serverNumberUpload = 1;
+    QMenu* jobMenu = nullptr;
+    QAction* restartUploadAction = nullptr;
+    QAction* restartDownloadAction = nullptr;
+    QAction* pauseUploadAction = nullptr;
+    QAction* pauseDownloadAction = nullptr;
+    QAction* openDownloadFolderAction = nullptr;
+    QAction* changeDownloadDestinationAction = nullptr;
+    QAction* autostartAction = nullptr;
+    QAction* highDownloadPriorityAction = nullptr;
+    QAction* highUploadPriorityAction = nullptr;
+    QAction* supportTicketAction = nullptr;
+    QTimer* uploadRateTimer = nullptr;
+    QTimer* downloadSpeedTimer = nullptr;
+    QTimer* downloadErrorRetryTimer = nullptr;
+    int lastReportedUploadPercent = 0;
+    int lastReportedDownloadPercent = 0;
+    qint64 bytesReceivedSinceTick = 0;
+    qint64 bytesSentSinceTick = 0;
+    qint64 lastDownloadTick = 0;
+    qint64 lastUploadTick = 0;
+    QElapsedTimer downloadClock;
+    QElapsedTimer uploadClock;
+    QAction* errorAction = nullptr;
+    QAction* deleteAction = nullptr;
+    QIcon iconUploading;
+    QIcon iconUploadingGrey;
+    int preparingUpload = 0;
+    QPointer<ErrorMessageDialog> errorDialog;
+
+signals:
+    void OpenNetworkSettingsSignal();
+    void deleteLocalJobSignal(KiteProject* jobObject);
+    void openLinkWithTokenSignal(QString linkUrl);
+    void showMessageSignal(QString title, QString message, QString messageType, KiteProject* jobObject);
+    void uploadPercentSignal(KiteProject* jobObject, int percentUploaded);
+    void pauseUploadSignal();
+    void pauseDownloadSignal();
+    void downloadProgressSignal(float percentDownloaded);
+    void uploadRateSignal(unsigned long BytesPerSec, qint64 ByteCount);
+    void downloadRateSignal(unsigned long BytesPerSec, qint64 ByteCount);
+    void testFinishedSignal(QString testType, bool hasUploadError);
 
 public slots:
+    void assignState(QString newState);
+    void createSupportTicketSlot();
+    void confirmOverwriteSlot(bool confirm = false, bool all = false, bool ignore = false);
+    void confirmOverwriteClickedSlot(bool confirm = false, bool all = false, bool ignore = false);
+    void deleteClickedSlot();
+    void dirSelectSlot(bool restartAfterSelect = false);
+    void downloadPausedSwitchSlot(bool resume = false);
+    void downloadRateSlot(int currentDownloadNumber, unsigned long BytesPerSec, qint64 ByteCount);
+    void downloadRateTimerSlot();
+    void messageClickedSlot(QString messageType);
+    void openJobDir();
     void restartDownloadSlot(bool resetConfirmations = true, bool resetDownloadErrors = true);
+    void restartDownloadSlotMenuClick();
+    void retryUploadSlot(int errorCount = 0);
     void resetStateAfterReconnect();
+    void setAutostartSlot(bool writeConfig = true);
+    void setDownloadStarted();
+    void setDownloadFinished();
+    void setDownloadPaused(bool forTest = false);
+    void setPaused();
+    void setQueued();
+    void setRendering();
+    void setRendered(bool showMessage = true);
+    void setUploadIdle();
+    void setUploadWaiting();
+    void setUploadStarted();
+    void setUploadPaused(bool forTest = false);
+    void setUploading();
+    void setUploadingOnOtherMachine();
+    void setUploaded();
+    void setErrorResume();
+    void setErrorUpload(bool showMessage = true);
+    void setErrorRendering();
+    void setDeleted();
+    void setDownloadError();
+    void showDownloadErrorMessageSlot();
+    void showErrorText(QString title, QString message, QString ticketUrl, bool retryButton = false);
+    void showErrorReadme();
+    void setDownloadPriorityUp(bool setHigh = false);
+    void setUploadPriorityUp(bool setHigh = false);
     void setOutOfRenderPoints();
+    void uploadRateTimerSlot();
+    void uploadPausedSwitchSlot();
+    void uploadRateSlot(int currentDownloadNumber, unsigned long BytesPerSec, qint64 ByteCount);
+    void writeZipBeginSlot();
+    void writeZipEndSlot();
 };
