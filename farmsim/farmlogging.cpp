@@ -1,0 +1,3 @@
+#include "farmlogging.h"
+
+Q_LOGGING_CATEGORY(lcFarmSim, "kite.farmsim")

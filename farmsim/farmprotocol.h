@@ -1,0 +1,93 @@
+#pragma once
+
+#include "farmaccounts.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <QWebSocketProtocol>
+
+#include <functional>
+
+class FarmConnection;
+class FarmUserState;
+
+// One received request while its handler runs, and what goes back.
+struct FarmRequest
+{
+    FarmConnection* connection = nullptr;
+    FarmUserState* state = nullptr; // the logged-in user's state; null before a login
+    QString action;
+    QJsonObject message; // the whole envelope
+    QJsonObject data;    // its "data" member as object
+
+    // Filled by the handler, sent in order on the same connection.
+    QVector<QJsonObject> replies;
+    bool closeAfterReplies = false;
+    QWebSocketProtocol::CloseCode closeCode = QWebSocketProtocol::CloseCodeNormal;
+    QString closeReason;
+
+    // Queues {"action": action, "data": data} with the request's "custom"
+    // member echoed unchanged when it had one.
+    void answer(const QJsonValue& data);
+    // Queues any other message (events that follow an answer).
+    void send(const QJsonObject& message) { replies.append(message); }
+    // Closes the connection once the replies are out.
+    void closeAfter(QWebSocketProtocol::CloseCode code, const QString& reason);
+};
+
+// The farm side of the protocol: a table of handlers by action, the
+// accounts, the per-user farm state and the issued login tokens. Transport
+// lives in FarmSimulator; new actions are added with registerHandler().
+class FarmProtocol : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Access { Anyone, LoggedIn };
+    using Handler = std::function<void(FarmRequest&)>;
+
+    explicit FarmProtocol(QObject* parent = nullptr);
+
+    FarmAccounts& accounts() { return m_accounts; }
+    const FarmAccounts& accounts() const { return m_accounts; }
+    void setAccounts(const FarmAccounts& accounts) { m_accounts = accounts; }
+    // The account of the request's connection, null when there is none.
+    const FarmAccount* accountOf(const FarmRequest& request) const;
+
+    // Folder under which every user gets a folder of their own; empty: none.
+    void setStorageRoot(const QString& dir) { m_storageRoot = dir; }
+    QString storageRoot() const { return m_storageRoot; }
+
+    FarmUserState* userState(const QString& user) const { return m_states.value(user); }
+    FarmUserState* ensureUserState(const QString& user);
+
+    // A new random token, remembered for `state`'s user.
+    QString issueToken(FarmUserState* state);
+    QString userForToken(const QString& token) const { return m_tokenUsers.value(token); }
+
+    // Adds or replaces the handler of `action`. Requests that need a login
+    // and arrive before one are left unanswered.
+    void registerHandler(const QString& action, Access access, Handler handler);
+    bool hasHandler(const QString& action) const { return m_handlers.contains(action); }
+    QStringList actions() const { return m_handlers.keys(); }
+
+    // Runs the handler of request.action, filling request.replies.
+    void dispatch(FarmRequest& request);
+
+    static QJsonObject envelope(const QString& action, const QJsonValue& data, const QJsonObject& request);
+
+private:
+    struct Entry
+    {
+        Access access = Access::LoggedIn;
+        Handler handler;
+    };
+
+    FarmAccounts m_accounts;
+    QString m_storageRoot;
+    QHash<QString, Entry> m_handlers;
+    QHash<QString, FarmUserState*> m_states;
+    QHash<QString, QString> m_tokenUsers;
+};
