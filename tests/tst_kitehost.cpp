@@ -1,3 +1,6 @@
+#include "farmsimulator.h"
+#include "loginkeeper.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -17,9 +20,16 @@ private slots:
     void probeWithoutPluginFails();
     void runsAndExitsAfterTheGivenTime();
     void terminationSignalShutsDown();
+    void logsInAndAgainAfterALoss();
+    void refusedLoginIsShown();
+    void retryDelayGrowsToAMinute_data();
+    void retryDelayGrowsToAMinute();
 
 private:
     static QProcessEnvironment environment(const QString& home);
+    // Writes settings.ini for a client of `sim` and starts the host on it.
+    static void startHost(QProcess& host, const QTemporaryDir& app, const QTemporaryDir& home,
+                          const FarmSimulator& sim, const QString& password);
 };
 
 QProcessEnvironment TestKiteHost::environment(const QString& home)
@@ -119,6 +129,95 @@ void TestKiteHost::terminationSignalShutsDown()
     QVERIFY(host.waitForFinished(30000));
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
     QCOMPARE(host.exitCode(), 0);
+}
+
+void TestKiteHost::startHost(QProcess& host, const QTemporaryDir& app, const QTemporaryDir& home,
+                             const FarmSimulator& sim, const QString& password)
+{
+    {
+        QSettings ini(app.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("UserData/username"), QStringLiteral("demo"));
+        ini.setValue(QStringLiteral("UserData/firstRunDone"), true);
+        ini.setValue(QStringLiteral("PathOptions/localProjectsFolder"), app.filePath(QStringLiteral("projects")));
+        ini.setValue(QStringLiteral("Network/serverWss"), sim.serverUrl().toString());
+    }
+    QDir().mkpath(app.filePath(QStringLiteral("projects")));
+    QProcessEnvironment env = environment(home.path());
+    env.insert(QStringLiteral("KITE_PASSWORD"), password);
+    host.setProcessEnvironment(env);
+    host.start(QStringLiteral(KITEHOST_PATH),
+               {QStringLiteral("--app-dir"), app.path(), QStringLiteral("--retry-base-ms"), QStringLiteral("50")});
+}
+
+void TestKiteHost::logsInAndAgainAfterALoss()
+{
+    FarmSimulator sim;
+    FarmAccount account;
+    account.user = QStringLiteral("demo");
+    account.password = QStringLiteral("demo-pw");
+    sim.accounts().insert(account);
+    QVERIFY(sim.listen());
+
+    QTemporaryDir home;
+    QTemporaryDir app;
+    QProcess host;
+    startHost(host, app, home, sim, QStringLiteral("demo-pw"));
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("kitehost: login ok"), 30000);
+    QCOMPARE(sim.receivedCount(QStringLiteral("login")), 1);
+
+    // The server drops the connection; the host logs in again by itself.
+    sim.closeUserConnections(QStringLiteral("demo"));
+    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("connection lost, logging in again"),
+                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount(QStringLiteral("login")), 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).count("kitehost: login ok") == 2, 30000);
+
+    host.terminate();
+    QVERIFY(host.waitForFinished(30000));
+    QCOMPARE(host.exitCode(), 0);
+    QVERIFY(!seen.contains("demo-pw"));
+}
+
+void TestKiteHost::refusedLoginIsShown()
+{
+    FarmSimulator sim;
+    FarmAccount account;
+    account.user = QStringLiteral("demo");
+    account.password = QStringLiteral("right");
+    sim.accounts().insert(account);
+    QVERIFY(sim.listen());
+
+    QTemporaryDir home;
+    QTemporaryDir app;
+    QProcess host;
+    startHost(host, app, home, sim, QStringLiteral("wrong"));
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("kitehost: login refused"), 30000);
+    host.terminate();
+    QVERIFY(host.waitForFinished(30000));
+}
+
+void TestKiteHost::retryDelayGrowsToAMinute_data()
+{
+    QTest::addColumn<int>("attempt");
+    QTest::addColumn<double>("jitter");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("first") << 0 << 0.0 << 1000;
+    QTest::newRow("second") << 1 << 0.0 << 2000;
+    QTest::newRow("sixth") << 5 << 0.0 << 32000;
+    QTest::newRow("capped") << 6 << 0.0 << 60000;
+    QTest::newRow("far beyond stays capped") << 40 << 0.0 << 60000;
+    QTest::newRow("full jitter adds a quarter") << 1 << 1.0 << 2500;
+}
+
+void TestKiteHost::retryDelayGrowsToAMinute()
+{
+    QFETCH(int, attempt);
+    QFETCH(double, jitter);
+    QFETCH(int, expected);
+    QCOMPARE(LoginKeeper::retryDelay(attempt, LoginKeeper::firstRetryMs, LoginKeeper::maxRetryMs, jitter), expected);
 }
 
 QTEST_GUILESS_MAIN(TestKiteHost)
