@@ -9,6 +9,8 @@ kite_ensure_packages "${KITE_PACKAGES[@]}"
 kite_build "$KITE_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKITE_BUILD_TESTS=OFF
 
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+# The host prints what happens; the components' debug output stays off unless asked for.
+export QT_LOGGING_RULES="${QT_LOGGING_RULES:-kite.*.debug=false}"
 HOST="$KITE_ROOT/build/bin/kitehost"
 FARMSIM="$KITE_ROOT/build/bin/farmsim"
 WORK="$(mktemp -d -t kite-demo.XXXXXX)"
@@ -19,6 +21,8 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
+export XDG_RUNTIME_DIR="$WORK/runtime"
+mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 
 echo "== The host finds the plug-in by its interface identifier"
 "$HOST" --probe
@@ -30,7 +34,7 @@ cat > "$WORK/accounts.json" <<'JSON'
 {
   "accounts": [
     {
-      "username": "demo",
+      "user": "demo",
       "password": "demo-password",
       "renderpoints": 125.5,
       "isTrial": false,
@@ -50,7 +54,7 @@ cat > "$WORK/accounts.json" <<'JSON'
   ]
 }
 JSON
-"$FARMSIM" --listen 127.0.0.1:0 --accounts "$WORK/accounts.json" --storage "$WORK/farm" > "$WORK/farmsim.out" 2>"$WORK/farmsim.err" &
+"$FARMSIM" --listen 127.0.0.1:0 --accounts "$WORK/accounts.json" > "$WORK/farmsim.out" 2>"$WORK/farmsim.err" &
 SIM_PID=$!
 URL=""
 for _ in $(seq 1 100); do
