@@ -261,9 +261,10 @@ void TstFarmSim::pushesAndCloseReachClient()
     QCOMPARE(sim->pushToUser("bob", {{"action", "x"}}), 0);
 
     QSignalSpy closed(sim.get(), &FarmSimulator::connectionClosed);
-    QCOMPARE(sim->closeUserConnections("alice", QWebSocketProtocol::CloseCode(4000), "bye"), 1);
+    QCOMPARE(sim->closeUserConnections("alice", QWebSocketProtocol::CloseCodeGoingAway, "bye"), 1);
     QTRY_COMPARE(client.socket.state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCode(4000));
+    QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
+    QCOMPARE(client.socket.closeReason(), QString("bye"));
     QTRY_COMPARE(closed.size(), 1);
     QCOMPARE(sim->connectionCount(), 0);
 }
