@@ -6,6 +6,7 @@
 #include "net/netlogging.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
+#include "transfers/projectstates.h"
 
 #include <QDesktopServices>
 #include <QJsonArray>
@@ -13,11 +14,12 @@
 #include <QUrl>
 
 MessageDispatcher::MessageDispatcher(PluginNetConnection* plugin, KiteSettings* kiteSettings,
-                                     AccountHandlers* accounts)
+                                     AccountHandlers* accounts, ProjectStates* projectStates)
     : QObject(plugin)
     , m_plugin(plugin)
     , m_settings(kiteSettings)
     , m_accounts(accounts)
+    , m_projectStates(projectStates)
 {
 }
 
@@ -36,11 +38,6 @@ bool MessageDispatcher::isApplicationRequest(const QString& action)
         QStringLiteral("openDownloadFolder"),
     };
     return requests.contains(action);
-}
-
-KiteProject* MessageDispatcher::resolveJob(const QJsonObject&) const
-{
-    return nullptr;
 }
 
 void MessageDispatcher::dispatch(const QString& message)
@@ -67,10 +64,16 @@ void MessageDispatcher::dispatch(const QString& message)
         m_accounts->loginAnswer(object);
     if (is("getUserInfo"))
         m_accounts->userInfoAnswer(object);
+    if (is("jobOutOfPoints"))
+        m_projectStates->jobOutOfPoints();
     if (is("renderpointsBought"))
         m_accounts->renderPointsBought();
     if (is("getRenderpoints"))
         m_accounts->renderPointsAnswer(object);
+    if (is("jobStateChange"))
+        m_projectStates->jobStateChange(object);
+    if (is("projectDeleted"))
+        m_plugin->projectDeleted(object);
     if (is("autoupdate")) {
         if (m_settings->autoupdateRequested) {
             m_settings->autoupdateRequested = false;
@@ -85,6 +88,8 @@ void MessageDispatcher::dispatch(const QString& message)
         log(QStringLiteral("send scanProjectsSignal"), 3);
         emit m_plugin->scanProjectsSignal(files, serverNumberUpload);
     }
+    if (is("getProjectStates"))
+        m_projectStates->projectsReply(object);
     if (is("prepareTestFile") || is("prepareTestFileLink"))
         emit m_plugin->testFilePreparedSignal(data.value(QStringLiteral("result")).toBool());
     if (is("getUserToken"))
@@ -92,10 +97,20 @@ void MessageDispatcher::dispatch(const QString& message)
     if (is("getTeams"))
         m_accounts->teamList(object);
 
-    KiteProject* job = resolveJob(object);
+    KiteProject* job = m_projectStates->resolveJob(object);
 
-    if (is("projectUploaded") || is("projectUploading"))
+    if (is("projectUploaded")) {
+        m_projectStates->projectUploaded(job);
         return;
+    }
+    if (is("projectUploading")) {
+        m_projectStates->projectUploading(object, job);
+        return;
+    }
+    if (is("frameStateChange"))
+        m_projectStates->frameStateChange(object, job);
+    if (is("getProgressInfos"))
+        m_projectStates->progressInfos(object, job);
 
     if (!job) {
         qCDebug(lcNet) << "2750 jobObject null" << action;
@@ -111,6 +126,56 @@ void MessageDispatcher::dispatch(const QString& message)
 
     if (is("generateOverlay") && data.value(QStringLiteral("result")).toBool())
         emit m_plugin->overlayGeneratedSignal(data.value(QStringLiteral("filename")).toString(), job);
+    applicationRequest(action, data, job);
+}
+
+void MessageDispatcher::applicationRequest(const QString& action, const QJsonObject& data, KiteProject* job)
+{
+    auto is = [&action](const char* name) { return action == QLatin1String(name); };
+
+    if (is("restartDownload")) {
+        job->restartDownloadCount = data.value(QStringLiteral("restartDownloadCount")).toInt();
+        job->restartDownloadSlotMenuClick();
+        sendResult(job, data, action, false);
+        m_plugin->syncSlot();
+    }
+    if (is("openDownloadFolder")) {
+        job->openJobDir();
+        sendResult(job, data, action, false);
+    }
+    if (is("setHighUploadPriority")) {
+        job->setUploadPriorityUp(true);
+        sendResult(job, data, action, false);
+    }
+    if (is("setNormalUploadPriority")) {
+        job->setUploadPriorityUp(false);
+        sendResult(job, data, action, false);
+    }
+    if (is("setHighDownloadPriority")) {
+        job->setDownloadPriorityUp(true);
+        sendResult(job, data, action, false);
+    }
+    if (is("setNormalDownloadPriority")) {
+        job->setDownloadPriorityUp(false);
+        sendResult(job, data, action, false);
+    }
+    if (is("selectDownloadFolder")) {
+        // The answer goes out before the folder dialog opens.
+        sendResult(job, data, action, false);
+        job->dirSelectSlot(true);
+    }
+    if (is("pauseUpload")) {
+        job->setUploadPaused(false);
+        sendResult(job, data, action, false);
+    }
+    if (is("pauseDownload")) {
+        job->setDownloadPaused(false);
+        sendResult(job, data, action, false);
+    }
+    if (is("resumeDownload")) {
+        job->downloadPausedSwitchSlot(true);
+        sendResult(job, data, action, false);
+    }
 }
 
 void MessageDispatcher::sendResult(KiteProject* job, const QJsonObject& request, const QString& action, bool error)

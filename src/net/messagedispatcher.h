@@ -8,6 +8,7 @@ class AccountHandlers;
 class KiteProject;
 class KiteSettings;
 class PluginNetConnection;
+class ProjectStates;
 
 // Parses every text message from the server and calls the handler of its
 // action. The order of the tests is fixed: a message is compared with every
@@ -16,7 +17,8 @@ class MessageDispatcher : public QObject
 {
     Q_OBJECT
 public:
-    MessageDispatcher(PluginNetConnection* plugin, KiteSettings* kiteSettings, AccountHandlers* accounts);
+    MessageDispatcher(PluginNetConnection* plugin, KiteSettings* kiteSettings, AccountHandlers* accounts,
+                      ProjectStates* projectStates);
 
     void dispatch(const QString& message);
 
@@ -27,11 +29,12 @@ public:
     static bool isApplicationRequest(const QString& action);
 
 private:
-    KiteProject* resolveJob(const QJsonObject& message) const;
+    void applicationRequest(const QString& action, const QJsonObject& data, KiteProject* job);
     void openLinkWithToken(const QJsonObject& message);
     void log(const QString& message, int level);
 
     PluginNetConnection* m_plugin;
     KiteSettings* m_settings;
     AccountHandlers* m_accounts;
+    ProjectStates* m_projectStates;
 };

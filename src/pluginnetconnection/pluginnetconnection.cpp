@@ -1,11 +1,16 @@
 #include "pluginnetconnection/pluginnetconnection.h"
 
+#include "jobs/cfgreader.h"
+#include "jobs/jobdeleter.h"
 #include "jobs/kiteproject.h"
+#include "jobs/localprojectsscanner.h"
+#include "jobs/projectsfolderwatch.h"
 #include "net/accounthandlers.h"
 #include "net/kitewebsocketconnection.h"
 #include "net/messagedispatcher.h"
 #include "net/requestenvelope.h"
 #include "pluginnetconnection/pluginlogging.h"
+#include "transfers/projectstates.h"
 #include "settings/kitesettings.h"
 
 #include <QFile>
@@ -61,9 +66,35 @@ int PluginNetConnection::getPluginVersion()
     return pluginVersion;
 }
 
+KiteProject* PluginNetConnection::findJobByName(KiteProject* fallback, const QString& name, const QString& id)
+{
+    return projectStates->findJobByName(fallback, name, id);
+}
+
+KiteProject* PluginNetConnection::findJobById(KiteProject* fallback, const QString& id)
+{
+    return projectStates->findJobById(fallback, id);
+}
+
 void PluginNetConnection::setKiteSettings(KiteSettings* settings)
 {
     kiteSettings = settings;
+
+    cfgReader = new CfgReader(kiteSettings, this);
+    connect(cfgReader, &CfgReader::createDirsOnServerSignal, this, &PluginNetConnection::createDirsOnServerSlot);
+
+    localProjectsScanner = new LocalProjectsScanner(kiteSettings, this);
+    connect(localProjectsScanner, &LocalProjectsScanner::jobForUploadSignal, this,
+            &PluginNetConnection::jobBaseFilesForUploadSlot);
+    connect(this, &PluginNetConnection::scanProjectsSignal, localProjectsScanner,
+            &LocalProjectsScanner::scanProjectsSlot);
+    connect(localProjectsScanner, &LocalProjectsScanner::getProjectStatesSignal, this,
+            &PluginNetConnection::getProjectStatesSlot);
+    connect(this, &PluginNetConnection::generateDownloadFileListSignal, this,
+            &PluginNetConnection::generateDownloadFileListSlot);
+    connect(localProjectsScanner, &LocalProjectsScanner::buildRenderJobSubmenuSignal, this,
+            &PluginNetConnection::buildRenderJobSubmenuSignal);
+    projectsFolderWatch = new ProjectsFolderWatch(this, kiteSettings);
 
     webSocketConnection = new KiteWebSocketConnection(kiteSettings, this);
     connect(this, &PluginNetConnection::loginSuccessSignal, this, &PluginNetConnection::loginSuccessSlot);
@@ -85,7 +116,8 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
             &KiteWebSocketConnection::websocketPingSlot);
 
     accountHandlers = new AccountHandlers(this, kiteSettings);
-    messageDispatcher = new MessageDispatcher(this, kiteSettings, accountHandlers);
+    projectStates = new ProjectStates(this, kiteSettings);
+    messageDispatcher = new MessageDispatcher(this, kiteSettings, accountHandlers, projectStates);
 
     connect(kiteSettings, &KiteSettings::syncSignal, this, &PluginNetConnection::syncSlot);
     connect(kiteSettings, &KiteSettings::getProjectFolderContentsSignal, this,
@@ -216,13 +248,36 @@ void PluginNetConnection::loginSuccessSlot(int status)
     if (kiteSettings->firstRunDone)
         settingsSavedSlot();
 
-    folderChangedWhileLoggedOut = false;
+    loginRequiredForChange = false;
     QFile marker(kiteSettings->localProjectsFolder + QStringLiteral("/di2_orv_refresh.txt"));
     if (marker.open(QIODevice::WriteOnly))
         marker.close();
 
     if (kiteSettings->connectLicenseServer)
         sendSshInfo();
+}
+
+void PluginNetConnection::deleteLocalJobSlot(KiteProject* jobObject)
+{
+    auto* deleter = new JobDeleter(kiteSettings, jobObject, this);
+    connect(deleter, &QObject::destroyed, this, &PluginNetConnection::buildRenderJobSubmenuSignal);
+    deleter->run();
+}
+
+void PluginNetConnection::projectDeleted(const QJsonObject& message)
+{
+    const QString name = message.value(QStringLiteral("data")).toObject().value(QStringLiteral("scene")).toString();
+    emit writeToLog(QStringLiteral("delete jobname: ") + name, 3);
+    emit writeToLog(QStringLiteral("1381 findJobByName"), 3);
+    KiteProject* job = findJobByName(nullptr, name, QString());
+    if (!job) {
+        emit writeToLog(QStringLiteral("job for deletion not found!"), 3);
+        return;
+    }
+    job->setDownloadPaused(false);
+    emit writeToLog(QStringLiteral("2391 setUploadPaused()"), 3);
+    job->setUploadPaused(false);
+    deleteLocalJobSlot(job);
 }
 
 void PluginNetConnection::settingsSavedSlot()
@@ -259,6 +314,16 @@ void PluginNetConnection::updateTimerSlot()
         checkforUpdates();
 }
 
+void PluginNetConnection::directoryChangedSlot(QString path)
+{
+    projectsFolderWatch->directoryChanged(path);
+}
+
+void PluginNetConnection::getProjectStatesSlot()
+{
+    projectStates->requestProjectStates(QStringLiteral("slot"));
+}
+
 void PluginNetConnection::getProjectStatesTimerSlot()
 {
     // The answer to the outstanding poll never came: ask again, through the
@@ -269,8 +334,7 @@ void PluginNetConnection::getProjectStatesTimerSlot()
     emit writeToLog(
         QStringLiteral("+++++++++++++++++++++++++++++++++++++ getProjectStatesTimer TIMEOUT ++++++++++++++++++++++"), 3);
     emit writeToLog(QStringLiteral("2126 getProjectStates request"), 3);
-    makeRequest(QStringLiteral("getProjectStates"),
-                QJsonObject{{QStringLiteral("custom"), QJsonObject{{QStringLiteral("info"), QStringLiteral("timer")}}}});
+    projectStates->requestProjectStates(QStringLiteral("timer"));
 }
 
 void PluginNetConnection::pingTimerSlot()
@@ -355,9 +419,6 @@ void PluginNetConnection::generateDownloadFileListSlot() {}
 void PluginNetConnection::createDirsOnServerSlot(QSet<QString>, KiteProject*) {}
 void PluginNetConnection::downloadUpdateFiles(QStringList) {}
 void PluginNetConnection::checkforUpdates() {}
-void PluginNetConnection::getProjectStatesSlot() {}
-void PluginNetConnection::directoryChangedSlot(QString) {}
-void PluginNetConnection::deleteLocalJobSlot(KiteProject*) {}
 void PluginNetConnection::generateOverlayRequestSlot(DownloadFile, KiteProject*) {}
 void PluginNetConnection::zipRequestSlot(DownloadFile, KiteProject*) {}
 void PluginNetConnection::unzipRequestSlot(UploadFile, KiteProject*) {}

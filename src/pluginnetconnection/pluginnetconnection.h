@@ -19,6 +19,10 @@
 #include <QTimer>
 
 class AccountHandlers;
+class CfgReader;
+class LocalProjectsScanner;
+class ProjectsFolderWatch;
+class ProjectStates;
 class KiteWebSocketConnection;
 class MessageDispatcher;
 class QAbstractButton;
@@ -42,10 +46,22 @@ public:
     QObject* getObject() override;
     int getPluginVersion() override;
 
+    // The job a message names: by id when given, else by name; deleted jobs
+    // never match.
+    KiteProject* findJobByName(KiteProject* fallback, const QString& name, const QString& id);
+    KiteProject* findJobById(KiteProject* fallback, const QString& id);
+
+    // The server deleted a project: the local job goes the same way.
+    void projectDeleted(const QJsonObject& message);
+
     KiteSettings* kiteSettings = nullptr;
     KiteWebSocketConnection* webSocketConnection = nullptr;
     AccountHandlers* accountHandlers = nullptr;
     MessageDispatcher* messageDispatcher = nullptr;
+    CfgReader* cfgReader = nullptr;
+    LocalProjectsScanner* localProjectsScanner = nullptr;
+    ProjectsFolderWatch* projectsFolderWatch = nullptr;
+    ProjectStates* projectStates = nullptr;
     QFileSystemWatcher* fileSystemWatcher = nullptr;
     QTimer* getProjectStatesTimer = nullptr;
     QTimer* pingTimer = nullptr;
@@ -57,9 +73,13 @@ public:
     bool updateTimerRunning = false;
     bool updateTimerStartedOnce = false;
     bool rescanAfterLogin = false;
-    // Set when a relevant change of the projects folder arrived while the user
-    // was not logged in.
-    bool folderChangedWhileLoggedOut = false;
+    // State of the projects-folder passes: one is running, a change arrived
+    // during it, the live-upload job exists, and a relevant change arrived
+    // while no user was logged in.
+    bool directoryScanRunning = false;
+    bool directoryChangedAgain = false;
+    bool liveUploadRunning = false;
+    bool loginRequiredForChange = false;
 
     FloodLimiter floodLimiter; // holds messageCount and messageWindowStart
     QSslConfiguration sslConfiguration;

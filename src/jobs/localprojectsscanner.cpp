@@ -1,0 +1,173 @@
+#include "jobs/localprojectsscanner.h"
+
+#include "jobs/cfgreader.h"
+#include "jobs/jobnames.h"
+#include "jobs/kiteproject.h"
+#include "settings/kitesettings.h"
+#include "transfers/uploadfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+QString flag(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+KiteProject* findLocalJob(const QList<KiteProject*>& jobs, const QString& name)
+{
+    for (KiteProject* job : jobs) {
+        if (!job->isDeletedLocal && job->name == name)
+            return job;
+    }
+    return nullptr;
+}
+} // namespace
+
+LocalProjectsScanner::LocalProjectsScanner(KiteSettings* settings, QObject* parent)
+    : QObject(parent)
+    , kiteSettings(settings)
+{
+}
+
+void LocalProjectsScanner::log(const QString& message, int level)
+{
+    kiteSettings->writeToLog(message, level);
+}
+
+void LocalProjectsScanner::scanProjectsSlot(QJsonArray fileNames, int serverNumberUpload)
+{
+    log(QStringLiteral("LocalProjectsScanner::scanProjectsSlot(QJsonArray remoteFileNames) ")
+        + QString::fromUtf8(QJsonDocument(fileNames).toJson(QJsonDocument::Compact)));
+    auto* reader = new CfgReader(kiteSettings, this);
+    const QString userFolder = kiteSettings->localProjectsFolder + QLatin1Char('/') + kiteSettings->username;
+
+    scanLocalJobs(reader, userFolder);
+    markCheckedJobsUploaded(fileNames);
+    emit getProjectStatesSignal();
+    uploadCandidatePass(fileNames, serverNumberUpload, userFolder);
+    reader->deleteLater();
+}
+
+void LocalProjectsScanner::scanLocalJobs(CfgReader* reader, const QString& userFolder)
+{
+    const QFileInfoList files = QDir(userFolder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& file : files) {
+        const QString fileName = file.fileName();
+        if (!fileName.endsWith(QLatin1String("cfg")))
+            continue;
+        const QString name = fileName.left(fileName.size() - 4);
+        log(QStringLiteral("local jobNameFromFile: ") + name);
+
+        KiteProject* job = findLocalJob(kiteSettings->jobList, name);
+        if (job) {
+            log(QStringLiteral("local found jobNameFromFile: ") + name);
+            if (!job->isUploading && !job->isUploadPaused && !job->waitingForCheckFiles)
+                reader->readJobConfig(job, true, false);
+        } else {
+            log(QStringLiteral(": local job not found, create job ") + name);
+            job = new KiteProject(kiteSettings, name, QString(), kiteSettings);
+            if (name == CfgReader::liveUploadJobName()) {
+                job->isLiveUpload = true;
+                log(QStringLiteral(" 66 is liveUploadJob"));
+            }
+            kiteSettings->jobList.append(job);
+            log(QStringLiteral("70 lpc send buildRenderJobSubmenuSlot"));
+            emit buildRenderJobSubmenuSignal();
+        }
+
+        // A job is local only with its scene package beside the cfg.
+        const bool hasScene = JobNames::isUsableAsFileName(name) && QFileInfo(userFolder + QLatin1Char('/') + name).isFile();
+        if (hasScene) {
+            job->isLocal = true;
+        } else {
+            job->isLocal = false;
+            job->isMarkedForUpload = false;
+        }
+    }
+}
+
+void LocalProjectsScanner::markCheckedJobsUploaded(const QJsonArray& fileNames)
+{
+    for (KiteProject* job : qAsConst(kiteSettings->jobList)) {
+        if (job->isDeleted || job->isDeletedLocal)
+            continue;
+        log(QStringLiteral("currentLocalProjectName") + job->name);
+        const QString checkedMark = job->name + QStringLiteral(".ischecked");
+        for (const QJsonValue& entry : fileNames) {
+            if (entry.toObject().value(QStringLiteral("file")).toString() != checkedMark)
+                continue;
+            log(QStringLiteral("is already uploaded"));
+            if (!job->isUploaded && !job->uploadRestartPending)
+                job->setUploaded();
+            break;
+        }
+    }
+}
+
+void LocalProjectsScanner::uploadCandidatePass(const QJsonArray& fileNames, int serverNumberUpload,
+                                               const QString& userFolder)
+{
+    log(QStringLiteral("upload joblist size: ") + QString::number(kiteSettings->jobList.size()));
+    const QList<KiteProject*> jobs = kiteSettings->jobList;
+    for (KiteProject* job : jobs) {
+        log(QStringLiteral("205 job: ") + job->name + QStringLiteral(" isUploaded:") + flag(job->isUploaded)
+            + QStringLiteral(" isMarkedForUpload: ") + flag(job->isMarkedForUpload) + QStringLiteral(" isLocal: ")
+            + flag(job->isLocal) + QStringLiteral(" isInknown: ") + flag(job->isUnknown)
+            + QStringLiteral(" isUploading: ") + flag(job->isUploading) + QStringLiteral(" isDownloaded: ")
+            + flag(job->isDownloaded) + QStringLiteral(" isUploadPaused: ") + flag(job->isUploadPaused)
+            + QStringLiteral(" isUploadPausedByStopSync: ") + flag(job->isUploadPausedByStopSync)
+            + QStringLiteral(" isUploading: ") + flag(job->isUploading) + QStringLiteral(" isDeleted: ")
+            + flag(job->isDeleted) + QStringLiteral(" isDeletedLocal: ") + flag(job->isDeletedLocal)
+            + QStringLiteral(" checkForFilesToDownload: ") + flag(job->checkForFilesToDownload));
+        if (job->isUploadPaused || job->isUploading || job->isDeletedLocal)
+            continue;
+        log(QStringLiteral(": while 149"));
+        if (job->isUploaded || job->isMarkedForUpload || !job->isLocal || job->waitingForCheckFiles) {
+            log(QStringLiteral("skip"));
+            log(QStringLiteral("(*ij)->isMarkedForUpload") + flag(job->isMarkedForUpload));
+            continue;
+        }
+
+        job->uploadBytesTotal = 0;
+        log(QStringLiteral(" set uploadBytesTotal = 0"));
+        job->serverNumberUpload = serverNumberUpload;
+
+        // The base files: scene package, preview image and cfg.
+        if (JobNames::isUsableAsFileName(job->name)) {
+            for (const QString& baseName : {job->name, job->name + QStringLiteral(".jpg"), job->name + QStringLiteral(".cfg")}) {
+                const QFileInfo local(userFolder + QLatin1Char('/') + baseName);
+                if (!local.isFile())
+                    continue;
+                for (const QJsonValue& entry : fileNames) {
+                    const QJsonObject remote = entry.toObject();
+                    if (remote.value(QStringLiteral("file")).toString() != baseName)
+                        continue;
+                    const qint64 serverSize = static_cast<qint64>(remote.value(QStringLiteral("size")).toDouble());
+                    if (serverSize == local.size()) {
+                        continue; // already on the server
+                    }
+                    if (local.size() > serverSize)
+                        job->uploadBytesTotal += local.size() - serverSize; // resumed
+                    else
+                        job->uploadBytesTotal += local.size();
+                }
+            }
+        }
+
+        if (!job->isUploadPaused)
+            job->isMarkedForUpload = true;
+        if (!job->isUploading && !job->isUploadPaused && !job->isUploaded && !job->isRendering && !job->renderComplete
+            && !job->isDownloading && !job->isDownloaded) {
+            log(QStringLiteral("312 upload ") + job->name);
+            job->isMarkedForUpload = true;
+            emit jobForUploadSignal(job);
+        } else {
+            log(QStringLiteral("321 not upload ") + job->name);
+        }
+    }
+    kiteSettings->uploadRequested = true;
+}
