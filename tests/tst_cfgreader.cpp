@@ -235,25 +235,27 @@ void TestCfgReader::downloadKeys_data()
 {
     QTest::addColumn<QByteArray>("cfg");
     QTest::addColumn<bool>("downloading");
+    QTest::addColumn<bool>("readBefore");
     QTest::addColumn<bool>("downloaded");
     QTest::addColumn<bool>("checkForFiles");
     QTest::addColumn<bool>("restarted");
 
-    QTest::newRow("downloaded") << crlf({"downloaded=true"}) << false << true << false << false;
-    QTest::newRow("downloaded=false is not a key") << crlf({"downloaded=true", "downloaded=false"}) << false << true
-                                                   << false << false;
-    QTest::newRow("restart after downloaded") << crlf({"downloaded=true", "restartDownload=true"}) << false << false
-                                              << true << true;
-    QTest::newRow("restart, then finished") << crlf({"restartDownload=true", "restartDownload=false"}) << false
-                                            << true << false << false;
-    QTest::newRow("restart while downloading") << crlf({"downloaded=true", "restartDownload=true"}) << true << false
-                                               << true << false;
+    const QByteArray restart = crlf({"downloaded=true", "restartDownload=true"});
+    QTest::newRow("downloaded") << crlf({"downloaded=true"}) << false << false << true << false << false;
+    QTest::newRow("downloaded=false is not a key")
+        << crlf({"downloaded=true", "downloaded=false"}) << false << false << true << false << false;
+    QTest::newRow("restart after downloaded") << restart << false << false << false << true << true;
+    QTest::newRow("restart, then finished")
+        << crlf({"restartDownload=true", "restartDownload=false"}) << false << false << true << false << false;
+    QTest::newRow("restart while downloading") << restart << true << false << false << true << false;
+    QTest::newRow("restart already done in this run") << restart << false << true << false << true << false;
 }
 
 void TestCfgReader::downloadKeys()
 {
     QFETCH(QByteArray, cfg);
     QFETCH(bool, downloading);
+    QFETCH(bool, readBefore);
     QFETCH(bool, downloaded);
     QFETCH(bool, checkForFiles);
     QFETCH(bool, restarted);
@@ -261,6 +263,7 @@ void TestCfgReader::downloadKeys()
     writeFile(cfgPath(QStringLiteral("scene")), cfg);
     auto j = job();
     j->isDownloading = downloading;
+    j->cfgRead = readBefore;
     // A download restart clears the download errors and the overwrite answers.
     j->hasDownloadError = true;
     j->downloadJobErrorCount = 3;

@@ -116,6 +116,7 @@ QList<UploadFile> CfgReader::readJobConfig(KiteProject* job, bool checkOnly, boo
         return files;
     }
     job->isLocal = true;
+    const bool firstRead = !job->cfgRead;
 
     bool inFileSection = job->isLiveUpload;
     bool restartDownloadDue = false;
@@ -259,9 +260,16 @@ QList<UploadFile> CfgReader::readJobConfig(KiteProject* job, bool checkOnly, boo
     if (job->waitingForCheckFiles)
         kiteSettings->writeToLog(job->name + QLatin1String(" waitingForCheckFiles!"), LogVerbose);
 
+    // A restart the cfg asks for is carried out once, when the cfg is first
+    // read in this run. Later refreshes of the header must not restart it
+    // again: that would resume a paused download and reset its error count.
     if (restartDownloadDue && !job->isDownloading) {
-        qCDebug(lcJobsCfg).noquote() << "restart download after reading:" << job->name;
-        job->restartDownloadSlot(true, true);
+        if (firstRead) {
+            qCDebug(lcJobsCfg).noquote() << "restart download after reading:" << job->name;
+            job->restartDownloadSlot(true, true);
+        } else {
+            qCDebug(lcJobsCfg).noquote() << "download restart already done in this run:" << job->name;
+        }
     }
     return files;
 }
