@@ -3,11 +3,13 @@
 #include "farmaccounthandlers.h"
 #include "farmconnection.h"
 #include "farmlogging.h"
+#include "farmmaintenancehandlers.h"
+#include "farmprojecthandlers.h"
+#include "farmuploadhandlers.h"
 #include "farmuserstate.h"
 
-#include <QDir>
+#include <QJsonArray>
 #include <QRandomGenerator>
-#include <QUrl>
 
 void FarmRequest::answer(const QJsonValue& replyData)
 {
@@ -23,8 +25,21 @@ void FarmRequest::closeAfter(QWebSocketProtocol::CloseCode code, const QString& 
 
 FarmProtocol::FarmProtocol(QObject* parent)
     : QObject(parent)
+    , m_autoupdateContent{{QStringLiteral("version"), QStringLiteral("1.0")},
+                          {QStringLiteral("build"), 0},
+                          {QStringLiteral("files"), QJsonArray()}}
 {
     registerAccountHandlers(*this);
+    registerProjectHandlers(*this);
+    registerUploadHandlers(*this);
+    registerMaintenanceHandlers(*this);
+}
+
+void FarmProtocol::setStorageRoot(const QString& dir)
+{
+    m_storageRoot = dir;
+    for (FarmUserState* state : qAsConst(m_states))
+        state->setStorageRoot(dir);
 }
 
 const FarmAccount* FarmProtocol::accountOf(const FarmRequest& request) const
@@ -37,16 +52,36 @@ FarmUserState* FarmProtocol::ensureUserState(const QString& user)
     FarmUserState* state = m_states.value(user);
     if (state)
         return state;
-    QString storageDir;
-    if (!m_storageRoot.isEmpty()) {
-        // Percent-encode the name so that any user name makes one folder.
-        storageDir = QDir(m_storageRoot).filePath(QString::fromLatin1(QUrl::toPercentEncoding(user)));
-        if (!QDir().mkpath(storageDir))
-            qCWarning(lcFarmSim) << "cannot create the storage folder" << storageDir;
-    }
-    state = new FarmUserState(user, storageDir, this);
+    state = new FarmUserState(user, m_storageRoot, this);
     m_states.insert(user, state);
+    connect(state, &FarmUserState::pushRequested, this,
+            [this, user](const QJsonObject& message) { emit pushRequested(user, message); });
+    connect(state, &FarmUserState::projectStatusChanged, this,
+            [this, user](const QString& name, const QString& status) { emit projectStatusChanged(user, name, status); });
+    connect(state, &FarmUserState::frameRendered, this,
+            [this, user](const QString& name, int frame) { emit frameRendered(user, name, frame); });
+    connect(state, &FarmUserState::fileReceived, this,
+            [this, user](const QString& fileName) { emit fileReceived(user, fileName); });
     return state;
+}
+
+void FarmProtocol::setPluginConfig(const QString& program, int version, const QString& content)
+{
+    m_pluginConfigs.insert(program, QJsonObject{{QStringLiteral("program"), program},
+                                                {QStringLiteral("version"), version},
+                                                {QStringLiteral("content"), content}});
+}
+
+QJsonObject FarmProtocol::pluginConfig(const QString& program) const
+{
+    return m_pluginConfigs.value(program, QJsonObject{{QStringLiteral("program"), program},
+                                                      {QStringLiteral("version"), 0},
+                                                      {QStringLiteral("content"), QString()}});
+}
+
+void FarmProtocol::addCachedTexture(const QString& checksum, const QString& onlinePath)
+{
+    m_textureCache.insert(checksum, onlinePath);
 }
 
 QString FarmProtocol::issueToken(FarmUserState* state)

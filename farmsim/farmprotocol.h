@@ -56,12 +56,37 @@ public:
     // The account of the request's connection, null when there is none.
     const FarmAccount* accountOf(const FarmRequest& request) const;
 
-    // Folder under which every user gets a folder of their own; empty: none.
-    void setStorageRoot(const QString& dir) { m_storageRoot = dir; }
+    // Storage folder of the farm's files (FarmStorage describes the layout);
+    // empty: none. Users known already get their folders at once.
+    void setStorageRoot(const QString& dir);
     QString storageRoot() const { return m_storageRoot; }
 
     FarmUserState* userState(const QString& user) const { return m_states.value(user); }
     FarmUserState* ensureUserState(const QString& user);
+
+    // --- rendering of submitted projects
+    void setRenderPace(int ms) { m_renderPaceMs = ms; }
+    int renderPace() const { return m_renderPaceMs; }
+    // Frames of the projects submitted from now on.
+    void setFrameCount(int frames) { m_frameCount = frames; }
+    int frameCount() const { return m_frameCount; }
+    // When off, submitted projects stay "RENDERABLE" until a renderer is
+    // started for them (FarmUserState::startRendering).
+    void setAutoRender(bool on) { m_autoRender = on; }
+    bool autoRender() const { return m_autoRender; }
+    // A new project id ("1001", "1002", ...), unique in the simulator.
+    QString newProjectId() { return QString::number(m_nextProjectId++); }
+
+    // --- answers the farm gives every user
+    // "content" of the "autoupdate" answer.
+    void setAutoupdateContent(const QJsonObject& content) { m_autoupdateContent = content; }
+    QJsonObject autoupdateContent() const { return m_autoupdateContent; }
+    // "getPluginConfig" for `program` ("max", "c4d", ...).
+    void setPluginConfig(const QString& program, int version, const QString& content);
+    QJsonObject pluginConfig(const QString& program) const;
+    // "textureCacheLookup": a texture known by its checksum.
+    void addCachedTexture(const QString& checksum, const QString& onlinePath);
+    QString cachedTexture(const QString& checksum) const { return m_textureCache.value(checksum); }
 
     // A new random token, remembered for `state`'s user.
     QString issueToken(FarmUserState* state);
@@ -78,6 +103,13 @@ public:
 
     static QJsonObject envelope(const QString& action, const QJsonValue& data, const QJsonObject& request);
 
+signals:
+    // A message for every connection of `user`.
+    void pushRequested(const QString& user, const QJsonObject& message);
+    void projectStatusChanged(const QString& user, const QString& name, const QString& status);
+    void frameRendered(const QString& user, const QString& name, int frame);
+    void fileReceived(const QString& user, const QString& fileName);
+
 private:
     struct Entry
     {
@@ -90,4 +122,11 @@ private:
     QHash<QString, Entry> m_handlers;
     QHash<QString, FarmUserState*> m_states;
     QHash<QString, QString> m_tokenUsers;
+    int m_renderPaceMs = 500;
+    int m_frameCount = 4;
+    bool m_autoRender = true;
+    int m_nextProjectId = 1001;
+    QJsonObject m_autoupdateContent;
+    QHash<QString, QJsonObject> m_pluginConfigs;
+    QHash<QString, QString> m_textureCache;
 };

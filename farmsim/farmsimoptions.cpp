@@ -16,6 +16,17 @@ bool FarmSimOptions::parse(const QStringList& arguments, FarmSimOptions& options
                       QStringLiteral("PEM")});
     parser.addOption({QStringLiteral("key"), QStringLiteral("TLS private key (PEM, unencrypted)."),
                       QStringLiteral("PEM")});
+    parser.addOption({QStringLiteral("storage"),
+                      QStringLiteral("Folder of the farm's files: upload/<user>/ and output/<user>/<job>/."),
+                      QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("pace-ms"),
+                      QStringLiteral("Milliseconds between the render steps of a job (default 500)."),
+                      QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("frames"), QStringLiteral("Frames rendered for a job (default 4)."),
+                      QStringLiteral("N")});
+    parser.addOption({QStringLiteral("autoupdate"),
+                      QStringLiteral("JSON object answered as the content of \"autoupdate\"."),
+                      QStringLiteral("FILE")});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return false;
@@ -42,7 +53,23 @@ bool FarmSimOptions::parse(const QStringList& arguments, FarmSimOptions& options
         error = QStringLiteral("--cert and --key go together");
         return false;
     }
-    return true;
+    options.storageDir = parser.value(QStringLiteral("storage"));
+    options.autoupdateFile = parser.value(QStringLiteral("autoupdate"));
+    const auto number = [&parser, &error](const QString& name, int maximum, int& value) {
+        if (!parser.isSet(name))
+            return true;
+        bool ok = false;
+        const int parsed = parser.value(name).toInt(&ok);
+        if (!ok || parsed < 0 || parsed > maximum) {
+            error = QStringLiteral("--%1: expected a number from 0 to %2, got %3")
+                        .arg(name).arg(maximum).arg(parser.value(name));
+            return false;
+        }
+        value = parsed;
+        return true;
+    };
+    return number(QStringLiteral("pace-ms"), 3600000, options.paceMs)
+        && number(QStringLiteral("frames"), 10000, options.frames);
 }
 
 bool FarmSimOptions::parseListen(const QString& text, QHostAddress& address, quint16& port, QString& error)

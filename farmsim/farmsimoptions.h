@@ -12,6 +12,10 @@ struct FarmSimOptions
     QString accountsFile;
     QString certificateFile; // PEM; with keyFile: serve wss://
     QString keyFile;
+    QString storageDir;      // the farm's files; empty: none kept
+    int paceMs = 500;        // interval of the render steps
+    int frames = 4;          // frames of a submitted job
+    QString autoupdateFile;  // JSON object answered as "autoupdate" content
 
     // Parses the arguments; returns false with `error` set when they are
     // unusable (or help was asked for: `error` then holds the help text).

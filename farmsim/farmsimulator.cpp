@@ -13,11 +13,16 @@
 #include <QWebSocketServer>
 
 #include <algorithm>
+#include <utility>
 
 FarmSimulator::FarmSimulator(QObject* parent)
     : QObject(parent)
     , m_protocol(new FarmProtocol(this))
 {
+    connect(m_protocol, &FarmProtocol::pushRequested, this, &FarmSimulator::deliverPush);
+    connect(m_protocol, &FarmProtocol::projectStatusChanged, this, &FarmSimulator::projectStatusChanged);
+    connect(m_protocol, &FarmProtocol::frameRendered, this, &FarmSimulator::frameRendered);
+    connect(m_protocol, &FarmProtocol::fileReceived, this, &FarmSimulator::fileReceived);
 }
 
 FarmSimulator::~FarmSimulator()
@@ -71,14 +76,14 @@ bool FarmSimulator::setLoginOption(const QString& user, const QString& key, cons
     return account;
 }
 
-void FarmSimulator::setStorageRoot(const QString& dir)
-{
-    m_protocol->setStorageRoot(dir);
-}
-
 FarmUserState* FarmSimulator::userState(const QString& user) const
 {
     return m_protocol->userState(user);
+}
+
+FarmUserState* FarmSimulator::ensureUserState(const QString& user)
+{
+    return m_protocol->ensureUserState(user);
 }
 
 QStringList FarmSimulator::issuedTokens(const QString& user) const
@@ -333,11 +338,24 @@ void FarmSimulator::handleText(FarmConnection* connection, const QString& text)
     request.action = record.action;
     request.message = record.object;
     request.data = record.object.value(QStringLiteral("data")).toObject();
+    m_dispatching = true;
     m_protocol->dispatch(request);
+    m_dispatching = false;
     for (const QJsonObject& reply : qAsConst(request.replies))
         connection->sendText(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+    const QVector<QPair<QString, QJsonObject>> held = std::exchange(m_heldPushes, {});
+    for (const auto& push : held)
+        pushToUser(push.first, push.second);
     if (request.closeAfterReplies)
         connection->close(request.closeCode, request.closeReason);
+}
+
+void FarmSimulator::deliverPush(const QString& user, const QJsonObject& message)
+{
+    if (m_dispatching)
+        m_heldPushes.append(qMakePair(user, message));
+    else
+        pushToUser(user, message);
 }
 
 void FarmSimulator::handleDisconnected(FarmConnection* connection)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "farmaccounts.h"
+#include "farmuserstate.h"
 
 #include <QDateTime>
 #include <QHostAddress>
@@ -15,7 +16,6 @@
 
 class FarmConnection;
 class FarmProtocol;
-class FarmUserState;
 class QWebSocketServer;
 
 // One text message the simulator received, as recorded for inspection.
@@ -52,11 +52,69 @@ public:
     bool setTrial(const QString& user, bool isTrial);
     // Sets one member of the user's login options (passed through as it is).
     bool setLoginOption(const QString& user, const QString& key, const QJsonValue& value);
-    void setStorageRoot(const QString& dir);
     FarmUserState* userState(const QString& user) const;
+    // The user's state, created when the user has none yet (to configure a
+    // user before the login).
+    FarmUserState* ensureUserState(const QString& user);
     QStringList issuedTokens(const QString& user) const;
     QString userForToken(const QString& token) const;
     FarmProtocol* protocol() const { return m_protocol; }
+
+    // --- storage (layout: FarmStorage) and rendering; implemented in
+    // farmsimulatorjobs.cpp
+    void setStorageRoot(const QString& dir);
+    QString storageRoot() const;
+    // "<root>/upload/<user>"; empty without a root or for a user name that
+    // cannot be a folder name.
+    QString uploadDir(const QString& user) const;
+    // "<root>/output/<user>/<jobName>"; empty likewise.
+    QString outputDir(const QString& user, const QString& jobName) const;
+    // Interval of the render steps of projects started from now on (and of
+    // those resumed); 0 steps as fast as the event loop goes.
+    void setRenderPace(int ms);
+    int renderPace() const;
+    // Frames of the projects submitted from now on (default 4).
+    void setFrameCount(int frames);
+    // Off: submitted projects wait as "RENDERABLE" until startRendering().
+    void setAutoRender(bool on);
+
+    // --- the user's projects list
+    // Adds a project (or resets the one of that name) with a new id; no
+    // event is pushed. Returns the id.
+    QString addProject(const QString& user, const QString& name, const QString& status = QStringLiteral("RENDERABLE"));
+    // Null when the user has no such project; valid until it is removed.
+    FarmProject* project(const QString& user, const QString& name) const;
+    QStringList projectNames(const QString& user) const;
+    // Sets the status and pushes {"action": "jobStateChange",
+    // "data": {"jobid": ID, "state": STATUS}}; "PAUSED" halts the project's
+    // renderer, "QUEUED"/"RENDERING" resume it.
+    bool setProjectStatus(const QString& user, const QString& name, const QString& status);
+    // Starts (or resumes) rendering the project at the current pace.
+    bool startRendering(const QString& user, const QString& name);
+    // Forgets the project, removes its base files, its check mark and its
+    // output when `removeFiles`, and pushes {"action": "projectDeleted",
+    // "data": {"scene": NAME}}. False (nothing pushed) for an unknown project.
+    bool deleteProject(const QString& user, const QString& name, bool removeFiles = true);
+
+    // --- pushes of farm events; each returns how many connections it reached
+    // {"action": "frameStateChange", "data": {"jobid", "id", "scene", "frame", "state": "RENDERED"}}
+    int pushFrameStateChange(const QString& user, const QString& name, int frame);
+    // {"action": "projectUploading", "data": {"scene": NAME}}
+    int pushProjectUploading(const QString& user, const QString& name);
+    // {"action": "jobOutOfPoints", "data": {}}
+    int pushOutOfPoints(const QString& user);
+    // {"action": "autoupdatesignal", "data": {"time": MINUTES}}
+    int pushAutoupdateSignal(const QString& user, int minutes);
+
+    // --- maintenance answers
+    void setSshInfoPorts(const QString& user, int port1, int port2, int port3);
+    // The next `count` "sshInfo" answers report "Error"; negative: all.
+    void setSshInfoFailures(const QString& user, int count);
+    void setAutoupdateContent(const QJsonObject& content);
+    void setPluginConfig(const QString& program, int version, const QString& content);
+    void addCachedTexture(const QString& checksum, const QString& onlinePath);
+    // Files received with "sendFile", in arrival order.
+    QVector<FarmReceivedFile> receivedFiles(const QString& user) const;
 
     // --- TLS; call before the first listen()
     void setSslConfiguration(const QSslConfiguration& configuration);
@@ -111,8 +169,15 @@ signals:
     void connectionOpened(int connectionId, const QString& user, const QString& prefix);
     void connectionClosed(int connectionId, const QString& user, const QString& prefix);
     void connectionRefused(const QString& path, const QString& reason);
+    // Farm events, after their pushes went out.
+    void projectStatusChanged(const QString& user, const QString& name, const QString& status);
+    void frameRendered(const QString& user, const QString& name, int frame);
+    void fileReceived(const QString& user, const QString& fileName);
 
 private:
+    // Pushes requested while a message is being handled wait until its
+    // answers are out, so that an answer precedes the events it causes.
+    void deliverPush(const QString& user, const QJsonObject& message);
     void acceptPendingConnections();
     void handleText(FarmConnection* connection, const QString& text);
     void handleDisconnected(FarmConnection* connection);
@@ -128,4 +193,6 @@ private:
     int m_nextConnectionId = 1;
     QVector<FarmConnection*> m_connections; // accepted and still open
     QVector<FarmReceivedMessage> m_received;
+    bool m_dispatching = false;
+    QVector<QPair<QString, QJsonObject>> m_heldPushes;
 };

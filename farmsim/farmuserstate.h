@@ -1,29 +1,114 @@
 #pragma once
 
+#include "farmproject.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
-// What the farm keeps for one user across connections and logins. Created at
-// the user's first accepted login; the place for per-user farm state
-// (projects, uploads, output files) as the simulator grows.
+#include <memory>
+#include <vector>
+
+class FarmRenderer;
+
+// A file the client sent with "sendFile", as received.
+struct FarmReceivedFile
+{
+    QString fileName;
+    QByteArray content; // the "content" text, UTF-8
+    QDateTime time;     // arrival, UTC
+
+    qint64 size() const { return content.size(); }
+};
+
+// What the farm keeps for one user across connections and logins: the
+// storage folders, the projects list with the renderers working on it, the
+// answers configured for the user and what the user sent. Created at the
+// user's first accepted login, or earlier when a test configures the user.
+//
+// Changes that the farm announces (state, frame, deletion events) leave
+// through pushRequested(); the simulator sends them to the user's
+// connections.
 class FarmUserState : public QObject
 {
     Q_OBJECT
 public:
-    // `storageDir` is the user's folder under the simulator's storage root,
-    // empty when the simulator keeps no files.
-    FarmUserState(const QString& user, const QString& storageDir, QObject* parent = nullptr);
+    // `storageRoot` is the simulator's storage folder, empty when it keeps no
+    // files; the user's folders below it are created here.
+    FarmUserState(const QString& user, const QString& storageRoot, QObject* parent = nullptr);
+    ~FarmUserState() override;
 
     QString user() const { return m_user; }
-    QString storageDir() const { return m_storageDir; }
+
+    // --- storage: empty paths when there is no storage folder or the user's
+    // name cannot be a folder name ("..", "a/b", ...)
+    void setStorageRoot(const QString& root);
+    QString uploadDir() const { return m_uploadDir; }
+    QString outputDir() const { return m_outputDir; }
+    // "<outputDir>/<name>", empty when the job name is not a safe file name.
+    QString jobOutputDir(const QString& name) const;
 
     // Login tokens handed out by "getUserToken", oldest first.
     QStringList tokens() const { return m_tokens; }
     void addToken(const QString& token) { m_tokens.append(token); }
 
+    // --- projects, in registration order. Pointers stay valid until the
+    // project is removed.
+    QVector<const FarmProject*> projects() const;
+    FarmProject* project(const QString& name) const;
+    FarmProject* projectById(const QString& id) const;
+    // Adds the project, or gives an existing one of that name the new id
+    // and status (render progress starts again). No event is pushed.
+    FarmProject* addProject(const QString& name, const QString& id, const QString& status);
+    // Stops its renderer and forgets it. No event is pushed.
+    bool removeProject(const QString& name);
+    // Sets the status and pushes "jobStateChange". "PAUSED" halts the
+    // project's renderer, "RENDERING" or "QUEUED" resumes a halted one, any
+    // other status ends it.
+    bool setProjectStatus(const QString& name, const QString& status);
+
+    // --- rendering: a renderer moves the project on every `paceMs`.
+    bool startRendering(const QString& name, int paceMs);
+    FarmRenderer* renderer(const QString& name) const { return m_renderers.value(name); }
+
+    // Hands a message to every connection of the user.
+    void push(const QJsonObject& message) { emit pushRequested(message); }
+    // Tells that a frame was written (by the renderer).
+    void reportFrameRendered(const QString& name, int frame) { emit frameRendered(name, frame); }
+
+    // --- uploads the client announced: team id of "setuploadstarted" and the
+    // last "setUploadProgress", by job name
+    QHash<QString, int> uploadTeams;
+    QHash<QString, int> uploadProgress;
+
+    // --- "sshInfo": the answer's ports, and how many answers before them
+    // report "Error" (negative: all of them).
+    QJsonObject sshInfoPorts;
+    int sshInfoFailures = 0;
+
+    // --- files received with "sendFile", in arrival order
+    QVector<FarmReceivedFile> receivedFiles() const { return m_receivedFiles; }
+    void addReceivedFile(const FarmReceivedFile& file);
+
+signals:
+    void pushRequested(const QJsonObject& message);
+    void projectStatusChanged(const QString& name, const QString& status);
+    void frameRendered(const QString& name, int frame);
+    void fileReceived(const QString& fileName);
+
 private:
+    void stopRendering(const QString& name);
+
     QString m_user;
-    QString m_storageDir;
+    QString m_uploadDir;
+    QString m_outputDir;
     QStringList m_tokens;
+    std::vector<std::unique_ptr<FarmProject>> m_projects;
+    QHash<QString, FarmRenderer*> m_renderers;
+    QVector<FarmReceivedFile> m_receivedFiles;
 };

@@ -3,6 +3,10 @@
 #include "terminationwatcher.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 #include <QTimer>
 
@@ -25,6 +29,28 @@ int main(int argc, char* argv[])
     if (!simulator.loadAccounts(options.accountsFile, &error)) {
         err << "farmsim: " << error << '\n';
         return 2;
+    }
+    if (!options.storageDir.isEmpty()) {
+        if (!QDir().mkpath(options.storageDir)) {
+            err << "farmsim: cannot create the storage folder " << options.storageDir << '\n';
+            return 2;
+        }
+        simulator.setStorageRoot(QDir(options.storageDir).absolutePath());
+    }
+    simulator.setRenderPace(options.paceMs);
+    simulator.setFrameCount(options.frames);
+    if (!options.autoupdateFile.isEmpty()) {
+        QFile file(options.autoupdateFile);
+        QJsonParseError parseError{};
+        const QJsonDocument content = file.open(QIODevice::ReadOnly)
+            ? QJsonDocument::fromJson(file.readAll(), &parseError)
+            : QJsonDocument();
+        if (!content.isObject()) {
+            err << "farmsim: " << options.autoupdateFile << ": not a JSON object "
+                << (file.isOpen() ? parseError.errorString() : file.errorString()) << '\n';
+            return 2;
+        }
+        simulator.setAutoupdateContent(content.object());
     }
     if (!options.certificateFile.isEmpty()
         && !simulator.loadTls(options.certificateFile, options.keyFile, &error)) {
