@@ -17,7 +17,11 @@ class DirSelectDialog;
 }
 
 // Asks for a download folder after a job's output folder turned out not to be
-// writable; acts by itself when its countdown runs out. One per job at a time.
+// writable; acts by itself when its countdown runs out. One per job at a time:
+// while the job's dirSelectOpen is set, a further dialog for it shows nothing,
+// has no form and deletes itself. Create it with new; every way it ends
+// (a button, Escape, the window's close button, the countdown, the job's
+// deletion) closes it and schedules it for deletion.
 class KITESHARED_EXPORT DirSelectDialog : public QDialog
 {
     Q_OBJECT
@@ -45,4 +49,13 @@ private slots:
     void on_pushButtonCancel_clicked();
     void on_pushButtonDefault_clicked();
     void on_pushButtonRetry_clicked();
+
+private:
+    // The job is gone or deleted: the dialog no longer calls it.
+    bool jobDeleted() const;
+    // Stops the countdown, clears the job's dirSelectOpen, closes the dialog
+    // with result and schedules it for deletion. Runs once.
+    void finish(int result);
+
+    bool finished = false;
 };

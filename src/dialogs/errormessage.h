@@ -11,7 +11,9 @@ class QMessageBox;
 class QPushButton;
 
 // The overwrite question: a file of the same name but another size is already
-// in the download folder. Four answers, reported by confirmOverwriteSignal.
+// in the download folder. Four answers, reported by confirmOverwriteSignal;
+// the box is deleted after an answer, the object stays with its parent. The
+// box's window close button gives no answer (the box has no escape button).
 class KITESHARED_EXPORT ErrorMessage : public QObject
 {
     Q_OBJECT
@@ -36,4 +38,8 @@ signals:
 
 public slots:
     void buttonClickedSlot(QAbstractButton* button);
+
+private:
+    // Closes the open box, if any, and schedules it for deletion.
+    void discardBox();
 };

@@ -15,7 +15,10 @@ public:
     explicit LinkCreator(QObject* parent = nullptr);
 
     // Ensures the shortcut: nothing is made again when it already points at
-    // the target (and, on Windows, carries the icon). Returns at once.
+    // the target (and, on Windows, carries the icon); a link to elsewhere is
+    // replaced; something at linkPath that is not a link is left alone. The
+    // object deletes itself when done, also when the script host cannot be
+    // started. One shortcut per object. Returns at once.
     void createLink(QString linkPath, QString targetPath, QString iconPath);
 
 public slots:

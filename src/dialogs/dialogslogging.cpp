@@ -1,0 +1,3 @@
+#include "dialogs/dialogslogging.h"
+
+Q_LOGGING_CATEGORY(lcDialogs, "kite.dialogs")
