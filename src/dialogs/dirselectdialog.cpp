@@ -19,8 +19,8 @@ DirSelectDialog::DirSelectDialog(KiteSettings* settings, KiteProject* jobObject,
     if (!job || job->dirSelectOpen) {
         // The job's dialog is already on screen (or there is no job): this one
         // stays empty and goes away again.
-        qCDebug(lcDialogs).noquote().nospace() << (job ? job->name : QStringLiteral("(no job)"))
-                                     << ": folder dialog already open";
+        qCDebug(lcDialogs).noquote().nospace()
+            << (job ? job->name : QStringLiteral("(no job)")) << ": folder dialog already open";
         finished = true;
         deleteLater();
         return;
