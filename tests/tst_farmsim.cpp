@@ -1,6 +1,8 @@
 // The farm simulator as seen by a plain WebSocket client: login, account
-// queries, recording, pushes, refusals, restart and wss://.
+// queries, recording, pushes, refusals, restart and wss://, the licence
+// tunnel and maintenance answers, and the program's command line.
 #include "farmaccounts.h"
+#include "farmsimoptions.h"
 #include "farmsimulator.h"
 
 #include <QJsonArray>
@@ -84,6 +86,11 @@ private slots:
     void stopAndResumeListeningOnSamePort();
     void secureSocket();
     void programPrintsUrlAndStopsOnSigterm();
+    void sshInfoPortsOrError();
+    void autoupdateAndPluginConfig();
+    void sendFileIsRecorded();
+    void commandLine_data();
+    void commandLine();
 
 private:
     std::unique_ptr<FarmSimulator> sim;
@@ -349,6 +356,100 @@ void TstFarmSim::programPrintsUrlAndStopsOnSigterm()
     QCOMPARE(farmsim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(farmsim.exitCode(), 0);
     QVERIFY(farmsim.readAllStandardOutput().isEmpty());
+}
+
+void TstFarmSim::sshInfoPortsOrError()
+{
+    Client client;
+    QVERIFY(client.open(sim->socketUrl("alice")));
+    client.request("login", loginData("alice", "pw"));
+    const QJsonObject request{{"localPort1", 5053}, {"localPort2", 5054}, {"localPort3", 5055},
+                              {"serverHost", "licence.local"}, {"licenseCount", 2}, {"licenseLimit", 2}};
+    QCOMPARE(client.request("sshInfo", request).value("data").toObject(),
+             (QJsonObject{{"port1", "47001"}, {"port2", "47002"}, {"port3", "47003"}}));
+    sim->setSshInfoFailures("alice", 2);
+    sim->setSshInfoPorts("alice", 50001, 50002, 50003);
+    QCOMPARE(client.request("sshInfo", request).value("data").toObject(), (QJsonObject{{"Error", true}}));
+    QCOMPARE(client.request("sshInfo", request).value("data").toObject(), (QJsonObject{{"Error", true}}));
+    QCOMPARE(client.request("sshInfo", request).value("data").toObject(),
+             (QJsonObject{{"port1", "50001"}, {"port2", "50002"}, {"port3", "50003"}}));
+    sim->setSshInfoFailures("alice", -1);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(client.request("sshInfo", request).value("data")["Error"], QJsonValue(true));
+    QCOMPARE(sim->receivedMessages("sshInfo").at(0).object.value("data").toObject(), request);
+}
+
+void TstFarmSim::autoupdateAndPluginConfig()
+{
+    Client client;
+    QVERIFY(client.open(sim->socketUrl("alice")));
+    client.request("login", loginData("alice", "pw"));
+    QCOMPARE(client.request("autoupdate", {{"custom", "autoupdate"}}).value("data").toObject(),
+             (QJsonObject{{"content", QJsonObject{{"version", "1.0"}, {"build", 0}, {"files", QJsonArray()}}}}));
+    const QJsonObject content{{"version", "1.2"}, {"build", 7}, {"files", QJsonArray{"KiteClient.exe:1234"}}};
+    sim->setAutoupdateContent(content);
+    QCOMPARE(client.request("autoupdate", {{"custom", "autoupdate"}}).value("data")["content"].toObject(), content);
+
+    sim->setPluginConfig("max", 5, "[plugins]\r\nvray=1\r\n");
+    QCOMPARE(client.request("getPluginConfig", {{"program", "max"}}).value("data").toObject(),
+             (QJsonObject{{"program", "max"}, {"version", 5}, {"content", "[plugins]\r\nvray=1\r\n"}}));
+    QCOMPARE(client.request("getPluginConfig", {{"program", "c4d"}}).value("data").toObject(),
+             (QJsonObject{{"program", "c4d"}, {"version", 0}, {"content", ""}}));
+}
+
+void TstFarmSim::sendFileIsRecorded()
+{
+    Client client;
+    QVERIFY(client.open(sim->socketUrl("alice")));
+    client.request("login", loginData("alice", "pw"));
+    QSignalSpy received(sim.get(), &FarmSimulator::fileReceived);
+    const QString content = QString::fromUtf8("file date: Mon Jan 1 10:00:00 2024\nline \xc3\xa4\n");
+    client.send("sendFile", {{"filename", "logFile.log"}, {"content", content}});
+    client.send("sendFile", {{"filename", "../settings.ini"}, {"content", ""}});
+    QTRY_COMPARE(received.size(), 2);
+    QCOMPARE(received.at(0), (QVariantList{"alice", "logFile.log"}));
+    const QVector<FarmReceivedFile> files = sim->receivedFiles("alice");
+    QCOMPARE(files.size(), 2);
+    QCOMPARE(files.at(0).fileName, QString("logFile.log"));
+    QCOMPARE(files.at(0).content, content.toUtf8());
+    QCOMPARE(files.at(0).size(), qint64(content.toUtf8().size()));
+    QCOMPARE(files.at(1).fileName, QString("../settings.ini"));
+    QCOMPARE(files.at(1).size(), qint64(0));
+    QVERIFY(sim->receivedFiles("bob").isEmpty());
+    // Not answered.
+    QCOMPARE(client.request("getRenderpoints", {}).value("action").toString(), QString("getRenderpoints"));
+    QCOMPARE(client.texts.size(), 2);
+}
+
+void TstFarmSim::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("storage");
+    QTest::addColumn<int>("paceMs");
+    QTest::addColumn<int>("frames");
+    const QStringList base{"farmsim", "--accounts", "a.json"};
+    QTest::newRow("defaults") << base << true << "" << 500 << 4;
+    QTest::newRow("all") << base + QStringList{"--storage", "/tmp/farm", "--pace-ms", "0", "--frames", "12"} << true
+                         << "/tmp/farm" << 0 << 12;
+    QTest::newRow("negative pace") << base + QStringList{"--pace-ms", "-5"} << false << "" << 500 << 4;
+    QTest::newRow("frames not a number") << base + QStringList{"--frames", "many"} << false << "" << 500 << 4;
+    QTest::newRow("no accounts") << QStringList{"farmsim", "--storage", "/tmp/farm"} << false << "" << 500 << 4;
+}
+
+void TstFarmSim::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, ok);
+    FarmSimOptions options;
+    QString error;
+    QCOMPARE(FarmSimOptions::parse(arguments, options, error), ok);
+    QCOMPARE(error.isEmpty(), ok);
+    if (!ok)
+        return;
+    QTEST(options.storageDir, "storage");
+    QTEST(options.paceMs, "paceMs");
+    QTEST(options.frames, "frames");
 }
 
 QTEST_GUILESS_MAIN(TstFarmSim)
