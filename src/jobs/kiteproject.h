@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+class ErrorMessage;
 class ErrorMessageDialog;
 class KiteSettings;
 class QAction;
@@ -247,4 +248,51 @@ public slots:
     void uploadRateSlot(int currentDownloadNumber, unsigned long BytesPerSec, qint64 ByteCount);
     void writeZipBeginSlot();
     void writeZipEndSlot();
+
+private:
+    using JobSlot = void (KiteProject::*)();
+
+    // Log lines of the job start with its name.
+    void log(const QString& text, int level = 3) const;
+
+    // Tray entry: menu, status line, icon, notifications.
+    void buildMenu();
+    QAction* addMenuAction(const QString& text, bool checkable, bool visible);
+    void setStatusText(const QString& suffix);
+    void setStatusIcon(const QString& iconName);
+    void notify(const QString& title, const QString& message, const QString& messageType);
+    void setTrayActivity(bool active);
+    void showRenderStateActions();
+    void showUploadRunningActions();
+    void ensureErrorAction(const QString& text, JobSlot target);
+    void showRenderErrorText();
+    void openErrorDialog(const QString& title, const QString& message, const QString& ticketUrl,
+                         bool retryButton, bool hideLogCheckbox);
+    void openRetryDirDialog();
+    QString supportInformation() const;
+    QString supportTicketLink() const;
+    QString uploadTicketLink() const;
+    void askNextOverwriteQuestion();
+
+    // Transfers.
+    void startRateTimer(QTimer*& timer, int intervalMs, JobSlot target);
+    double uploadPercent() const;
+    double downloadPercent() const;
+    static QString percentText(double percent);
+
+    // Files of the job.
+    QString userFolder() const;
+    QString defaultDownloadDir() const;
+    QString effectiveDownloadDir() const;
+    QString downloadShortcutPath() const;
+    bool writesFiles() const;
+    bool appendTextToConfig(const QString& text);
+    void ensureDownloadShortcut(bool finished);
+
+    QString m_lastDownloadRateText;
+    QAction* m_errorSection = nullptr;
+    JobSlot m_errorTarget = nullptr;
+    QPointer<ErrorMessage> m_overwriteQuestion;
+    QString m_overwriteQuestionPath;
+    QSet<QString> m_overwriteSkipList;
 };

@@ -1,0 +1,132 @@
+#include "jobs/kiteproject.h"
+
+#include "jobs/jobnames.h"
+#include "maintenance/linkcreator.h"
+#include "settings/kitesettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+// The job's folders on this machine: its default output folder and the
+// shortcut to its output next to the other jobs' shortcuts.
+
+namespace {
+
+constexpr int maxCollisionScans = 500;
+
+// A folder is taken when it holds anything a user sees; hidden and system
+// entries do not count.
+bool isTakenFolder(const QString& path)
+{
+    const QDir dir(path);
+    return dir.exists() && !dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
+}
+
+bool samePath(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    return QDir::cleanPath(a).compare(QDir::cleanPath(b), cs) == 0;
+}
+
+} // namespace
+
+QString KiteProject::defaultDownloadDir() const
+{
+    if (!kiteSettings || !JobNames::isUsableAsFileName(name))
+        return QString();
+    return userFolder() + QStringLiteral("/OrvelKite/Download/output/") + name;
+}
+
+QString KiteProject::effectiveDownloadDir() const
+{
+    return localDownloadDirCustom.isEmpty() ? localDownloadDir : localDownloadDirCustom;
+}
+
+// The shortcut keeps the ".lnk" name on every system: the shortcuts share
+// their folder with "output", which a job named so must not replace.
+QString KiteProject::downloadShortcutPath() const
+{
+    if (!kiteSettings || !JobNames::isUsableAsFileName(name))
+        return QString();
+    return userFolder() + QStringLiteral("/OrvelKite/Download/") + name + QStringLiteral(".lnk");
+}
+
+void KiteProject::ensureDownloadShortcut(bool finished)
+{
+    const QString target = effectiveDownloadDir();
+    const QString link = downloadShortcutPath();
+    if (target.isEmpty() || link.isEmpty() || isDeleted || isDeletedLocal || isUpdateJob)
+        return;
+    if (!QDir().mkpath(target) || !QDir().mkpath(QFileInfo(link).absolutePath())) {
+        log(QStringLiteral(": could not create the folders of the shortcut: ") + link, 1);
+        return;
+    }
+    const QString icon = kiteSettings->applicationDirectory()
+        + (finished ? QStringLiteral("/orvelfoldericon_finished.ico")
+                    : QStringLiteral("/orvelfoldericon_downloading.ico"));
+    (new LinkCreator)->createLink(link, target, icon);
+}
+
+void KiteProject::createLocalDownloadDir(bool restart)
+{
+    log(QStringLiteral(": createLocalDownloadDir"));
+    const QString base = defaultDownloadDir();
+    if (base.isEmpty()) {
+        log(QStringLiteral(": no default output folder, the job name is not a file name"), 1);
+        return;
+    }
+
+    localDownloadDirCustom = base;
+    QString candidate = base;
+    for (int n = 1; isTakenFolder(candidate); ++n)
+        candidate = base + QLatin1Char('_') + QString::number(n);
+
+    // Another job may already use the candidate (possibly before its folder
+    // got any files): move on until no job does.
+    int k = 1;
+    int scans = 0;
+    bool collision = true;
+    while (collision) {
+        if (scans == maxCollisionScans) {
+            log(QStringLiteral(": 1969 emergency exit"), 0);
+            break;
+        }
+        ++scans;
+        collision = false;
+        const QList<KiteProject*> jobs = kiteSettings->jobList;
+        for (const KiteProject* other : jobs) {
+            if (!other || (other->name == name && !other->isDeleted))
+                continue;
+            if (samePath(candidate, other->localDownloadDir) || samePath(candidate, other->localDownloadDirCustom)) {
+                ++k;
+                candidate = base + QLatin1Char('_') + QString::number(k);
+                while (isTakenFolder(candidate)) {
+                    ++k;
+                    candidate = base + QLatin1Char('_') + QString::number(k);
+                }
+                collision = true;
+            }
+        }
+    }
+
+    localDownloadDirCustom = QFileInfo(candidate).absoluteFilePath();
+    if (!QFileInfo::exists(localDownloadDirCustom)) {
+        if (QDir().mkpath(localDownloadDirCustom))
+            log(QStringLiteral(": dir created:") + localDownloadDirCustom);
+        else
+            log(QStringLiteral(": could not create dir:") + localDownloadDirCustom, 0);
+    }
+
+    log(QStringLiteral(": writing new path to config:") + localDownloadDirCustom);
+    appendTextToConfig(QStringLiteral("\r\ndownloadpath=") + localDownloadDirCustom);
+
+    if (restart)
+        restartDownloadSlot(true, true);
+}
