@@ -21,13 +21,9 @@ private slots:
     void defaults();
     void menuEntries_data();
     void menuEntries();
-    void assignState_data();
-    void assignState();
-    void stateSlots_data();
-    void stateSlots();
-    void notificationShownOnce_data();
-    void notificationShownOnce();
-    void secondQueuedNotifiesOnce();
+    void stateTable_data();
+    void stateTable();
+    void notificationTexts();
     void queuedProgressAndRenderingWhileDownloading();
     void lifeCycle_data();
     void lifeCycle();
@@ -48,7 +44,6 @@ private slots:
     void slotsLogTheirName();
 
 private:
-    QSignalSpy* notifications() { return new QSignalSpy(f.settings.get(), &KiteSettings::showMessageSignal); }
     static QStringList types(const QSignalSpy& spy)
     {
         QStringList list;
@@ -120,166 +115,109 @@ void TestKiteProject::menuEntries()
     QCOMPARE(checkable, QStringLiteral("00111110000"));
 }
 
-void TestKiteProject::assignState_data()
+namespace {
+
+QStringList words(const char* text, char separator = ' ')
 {
-    QTest::addColumn<QString>("state");
+    return QString::fromLatin1(text).split(QLatin1Char(separator), Qt::SkipEmptyParts);
+}
+
+// One row: a server state (upper case) or a slot, called twice; the flags
+// set before; the flags set and cleared after; the notifications of both
+// calls; the status suffix and icon; the entries shown (as in visibility()).
+void stateRow(const char* call, const char* before, const char* set, const char* cleared, const char* notes,
+              const char* text, const char* icon, const char* actions)
+{
+    const QByteArray tag = QByteArray(call) + (*before ? QByteArray(" after ") + before : QByteArray());
+    QTest::newRow(tag.constData()) << QString::fromLatin1(call) << words(before) << words(set) << words(cleared)
+                                   << words(notes, ',') << QString::fromLatin1(text) << QString::fromLatin1(icon)
+                                   << QString::fromLatin1(actions);
+}
+
+} // namespace
+
+void TestKiteProject::stateTable_data()
+{
+    QTest::addColumn<QString>("call");
     QTest::addColumn<QStringList>("before");
     QTest::addColumn<QStringList>("set");
     QTest::addColumn<QStringList>("cleared");
-    QTest::addColumn<QString>("notification");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("icon");
-
-    const QStringList none;
-    QTest::newRow("UPLOADING local") << "UPLOADING" << QStringList{"isLocal"} << QStringList{"stateAssigned"}
-                                     << QStringList{"isUploaded"} << "" << "" << "uploadingorange";
-    QTest::newRow("UPLOADING not local") << "UPLOADING" << none << QStringList{"stateAssigned"} << none << "" << ""
-                                         << "";
-    QTest::newRow("UPLOADING paused") << "UPLOADING" << QStringList{"isLocal", "isUploadPaused"} << none << none
-                                      << "" << "" << "";
-    QTest::newRow("UPLOADING already") << "UPLOADING" << QStringList{"isLocal", "isUploading"} << none << none << ""
-                                       << "" << "";
-    QTest::newRow("UPLOADING ready") << "UPLOADING" << QStringList{"isLocal", "isReadyForUpload"} << none << none
-                                     << "" << "" << "";
-    QTest::newRow("RENDERABLE local") << "RENDERABLE" << QStringList{"isLocal", "isUploading", "isMarkedForUpload"}
-                                      << QStringList{"isRenderable", "isUploaded"}
-                                      << QStringList{"isUploading", "isMarkedForUpload"} << "" << " UPLOADED"
-                                      << "uploadedcloud";
-    QTest::newRow("RENDERABLE not local") << "RENDERABLE" << none << QStringList{"isRenderable", "isUploaded"}
-                                          << QStringList{"isLocal"} << "" << " UPLOADED" << "uploadedcloud";
-    QTest::newRow("RENDERING") << "RENDERING" << QStringList{"isRenderable"}
-                               << QStringList{"isRendering", "isUploaded"}
-                               << QStringList{"isRenderable", "isUnknown", "isQueued"} << "RenderingStart"
-                               << " RENDERING (0%)" << "renderingorange";
-    QTest::newRow("QUEUED") << "QUEUED" << QStringList{"isRenderable"}
-                            << QStringList{"isQueued", "isRendering", "isUploaded"}
-                            << QStringList{"isRenderable", "isUnknown"} << "RenderingQueued" << " QUEUED" << "";
-    QTest::newRow("RENDERED") << "RENDERED" << QStringList{"isRendering", "isQueued"}
-                              << QStringList{"renderComplete", "isUploaded"}
-                              << QStringList{"isRendering", "isQueued", "isUnknown"} << "RenderingEnd"
-                              << " RENDERED (100%)" << "waitingorange";
-    QTest::newRow("PAUSED") << "PAUSED" << QStringList{"isRendering"} << QStringList{"isPaused", "isUploaded"}
-                            << QStringList{"isRendering", "isUnknown"} << "RenderingPause" << " PAUSED "
-                            << "renderinggray";
-    QTest::newRow("ERROR_UPL") << "ERROR_UPL" << QStringList{"isRenderable", "isQueued"} << none
-                               << QStringList{"isRenderable", "isQueued", "hasUploadError"} << "" << "" << "";
-    QTest::newRow("ERROR_REND") << "ERROR_REND" << QStringList{"isRendering"}
-                                << QStringList{"renderErrorShown", "renderComplete"}
-                                << QStringList{"isRendering", "isUnknown"} << "" << " ERROR README" << "waitingred";
-    QTest::newRow("NONE") << "NONE" << QStringList{"isQueued"} << QStringList{"isUnknown"}
-                          << QStringList{"isQueued"} << "" << "" << "";
-    QTest::newRow("other") << "SOMETHING" << QStringList{"isQueued", "isRenderable"}
-                           << QStringList{"isRenderable", "isUnknown", "stateAssigned"} << QStringList{"isQueued"} << ""
-                           << "" << "";
-}
-
-void TestKiteProject::assignState()
-{
-    QFETCH(QString, state);
-    QFETCH(QStringList, before);
-    QFETCH(QStringList, set);
-    QFETCH(QStringList, cleared);
-    QFETCH(QString, notification);
-    QFETCH(QString, text);
-    QFETCH(QString, icon);
-
-    KiteProject* job = f.makeJob(QStringLiteral("job"));
-    QVERIFY(JobFixture::setFlags(job, before, true));
-    std::unique_ptr<QSignalSpy> spy(notifications());
-
-    job->assignState(state);
-
-    QVERIFY(job->stateAssigned);
-    QCOMPARE(JobFixture::flagsNot(job, set, true), QStringList());
-    QCOMPARE(JobFixture::flagsNot(job, cleared, false), QStringList());
-    QCOMPARE(types(*spy), notification.isEmpty() ? QStringList() : QStringList{notification});
-    QCOMPARE(job->jobAction->text(), QStringLiteral("job") + text);
-    QVERIFY(JobFixture::showsIcon(job, icon));
-}
-
-void TestKiteProject::stateSlots_data()
-{
-    QTest::addColumn<QString>("slot");
-    QTest::addColumn<QStringList>("before");
-    QTest::addColumn<QStringList>("set");
-    QTest::addColumn<QStringList>("cleared");
-    QTest::addColumn<QString>("notification");
+    QTest::addColumn<QStringList>("notifications");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("icon");
     QTest::addColumn<QString>("actions");
 
-    const QStringList none;
-    QTest::newRow("setUploadIdle") << "setUploadIdle" << none << none << none << "" << " UPLOAD IDLE"
-                                   << "uploadinggray" << "-------1";
-    QTest::newRow("setUploadWaiting") << "setUploadWaiting" << none << none << none << "" << " UPLOAD WAITING" << ""
-                                      << "-------1";
-    QTest::newRow("setUploadStarted") << "setUploadStarted" << none << none << QStringList{"isUnknown"} << "" << ""
-                                      << "" << "00100101";
-    QTest::newRow("setUploading") << "setUploading" << none << none << none << "" << "" << "uploadingorange"
-                                  << "0010010-";
-    QTest::newRow("setUploadingOnOtherMachine") << "setUploadingOnOtherMachine" << none << none << none << ""
-                                                << " REMOTE UPLOAD " << "uploadingorange" << "0010010-";
-    QTest::newRow("setUploadPaused") << "setUploadPaused" << QStringList{"isMarkedForUpload", "isUploading"}
-                                     << QStringList{"isUploadPaused"}
-                                     << QStringList{"isMarkedForUpload", "isUploading", "isUploaded"} << ""
-                                     << " UPLOAD PAUSED 0%" << "" << "--------";
-    QTest::newRow("setUploaded") << "setUploaded" << QStringList{"isUploading", "isMarkedForUpload"}
-                                 << QStringList{"isUploaded"} << QStringList{"isUploading", "isMarkedForUpload"} << ""
-                                 << " UPLOADED" << "uploadedcloud" << "0-0-0000";
-    QTest::newRow("setQueued") << "setQueued" << none << QStringList{"isUploaded", "isQueued", "isRendering"}
-                               << QStringList{"isUnknown"} << "RenderingQueued" << " QUEUED" << "" << "0101100-";
-    QTest::newRow("setRendering") << "setRendering" << QStringList{"isPaused"}
-                                  << QStringList{"isRendering", "isUploaded", "checkForFilesToDownload"}
-                                  << QStringList{"isPaused", "isUnknown", "isRenderable"} << "RenderingStart"
-                                  << " RENDERING (0%)" << "renderingorange" << "0101100-";
-    QTest::newRow("setRendered") << "setRendered" << QStringList{"isRendering", "isPaused"}
-                                 << QStringList{"renderComplete", "isUploaded"}
-                                 << QStringList{"isRendering", "isPaused", "isQueued", "isUnknown"} << "RenderingEnd"
-                                 << " RENDERED (100%)" << "waitingorange" << "0101100-";
-    QTest::newRow("setPaused") << "setPaused" << QStringList{"isRendering"} << QStringList{"isPaused", "isUploaded"}
-                               << QStringList{"isRendering", "isUnknown"} << "RenderingPause" << " PAUSED "
-                               << "renderinggray" << "0101100-";
-    QTest::newRow("setOutOfRenderPoints") << "setOutOfRenderPoints" << QStringList{"isRendering"}
-                                          << QStringList{"outOfRenderPoints", "isPaused"}
-                                          << QStringList{"isRendering"} << "RenderingPause,OutOfRenderPoints"
-                                          << " PAUSED - Out of render points" << "renderinggray" << "0101100-";
-    QTest::newRow("setErrorRendering") << "setErrorRendering" << QStringList{"isRendering", "!isUnknown"}
-                                       << QStringList{"renderErrorShown", "renderComplete"}
-                                       << QStringList{"isRendering", "isPaused", "isUnknown"} << "RenderError"
-                                       << " ERROR README" << "waitingred" << "1-------";
-    QTest::newRow("setErrorUpload") << "setErrorUpload" << none << QStringList{"hasUploadError"} << none
-                                    << "UploadError" << " ERROR README" << "waitingred" << "--------";
-    QTest::newRow("setErrorResume") << "setErrorResume" << none << none << none << "" << "" << "waitingred"
-                                    << "1-------";
-    QTest::newRow("setDownloadStarted") << "setDownloadStarted" << none << QStringList{"isDownloading", "isUploaded"}
-                                        << QStringList{"isUnknown"} << "" << " DOWNLOADING " << "downloadingorange"
-                                        << "0---100-";
-    QTest::newRow("setDownloadStarted paused") << "setDownloadStarted" << QStringList{"isDownloadPaused"}
-                                               << QStringList{"isDownloading"} << none << "" << " DOWNLOADING "
-                                               << "downloadinggrey" << "0---100-";
-    QTest::newRow("setDownloadPaused") << "setDownloadPaused" << QStringList{"isDownloading", "isDownloaded"}
-                                       << QStringList{"isDownloadPaused", "checkForFilesToDownload"}
-                                       << QStringList{"isDownloading", "isDownloaded", "downloadedMark"} << ""
-                                       << " DOWNLOAD PAUSED 0%" << "" << "--------";
-    QTest::newRow("setDownloadError") << "setDownloadError" << QStringList{"isDownloading"}
-                                      << QStringList{"hasDownloadError", "isDownloadPaused"}
-                                      << QStringList{"isDownloading", "isDownloaded"} << "DownloadError"
-                                      << " DOWNLOAD ERROR..." << "waitingred" << "--------";
-    QTest::newRow("setDownloadFinished") << "setDownloadFinished" << QStringList{"isDownloading"}
-                                         << QStringList{"isDownloaded", "downloadedMark", "renderComplete", "isUploaded"}
-                                         << QStringList{"isDownloading", "isUnknown", "checkForFilesToDownload"} << ""
-                                         << " DOWNLOADED (100%)" << "completeorange" << "0100100-";
-    QTest::newRow("setDeleted") << "setDeleted" << none << QStringList{"isDeleted"} << none << "" << "" << ""
-                                << "--------";
+    // Server states.
+    stateRow("UPLOADING", "isLocal", "", "isUploaded", "", "", "uploadingorange", "0010010-");
+    stateRow("UPLOADING", "", "", "", "", "", "", "--------");
+    stateRow("UPLOADING", "isLocal isUploadPaused", "", "", "", "", "", "--------");
+    stateRow("UPLOADING", "isLocal isUploading", "", "", "", "", "", "--------");
+    stateRow("UPLOADING", "isLocal isReadyForUpload", "", "", "", "", "", "--------");
+    stateRow("RENDERABLE", "isLocal isUploading isMarkedForUpload", "isRenderable isUploaded",
+             "isUploading isMarkedForUpload", "", " UPLOADED", "uploadedcloud", "0-0-0000");
+    stateRow("RENDERABLE", "", "isRenderable isUploaded", "isLocal", "", " UPLOADED", "uploadedcloud", "0-0-0000");
+    stateRow("RENDERING", "isRenderable", "isRendering isUploaded", "isRenderable isUnknown isQueued", "RenderingStart",
+             " RENDERING (0%)", "renderingorange", "0101100-");
+    stateRow("QUEUED", "isRenderable", "isQueued isRendering isUploaded", "isRenderable isUnknown", "RenderingQueued",
+             " QUEUED", "", "0101100-");
+    stateRow("RENDERED", "isRendering isQueued", "renderComplete isUploaded", "isRendering isQueued isUnknown",
+             "RenderingEnd", " RENDERED (100%)", "waitingorange", "0101100-");
+    stateRow("PAUSED", "isRendering", "isPaused isUploaded", "isRendering isUnknown", "RenderingPause", " PAUSED ",
+             "renderinggray", "0101100-");
+    stateRow("ERROR_UPL", "isRenderable isQueued", "", "isRenderable isQueued hasUploadError", "", "", "", "--------");
+    stateRow("ERROR_REND", "isRendering", "renderErrorShown renderComplete", "isRendering isUnknown", "",
+             " ERROR README", "waitingred", "1-------");
+    stateRow("ERROR_REND", "isRendering !isUnknown", "renderErrorShown", "isRendering", "RenderError", " ERROR README",
+             "waitingred", "1-------");
+    stateRow("NONE", "isQueued", "isUnknown", "isQueued", "", "", "", "--------");
+    stateRow("SOMETHING", "isQueued isRenderable", "isRenderable isUnknown", "isQueued", "", "", "", "--------");
+
+    // State slots.
+    stateRow("setUploadIdle", "", "", "", "", " UPLOAD IDLE", "uploadinggray", "-------1");
+    stateRow("setUploadWaiting", "", "", "", "", " UPLOAD WAITING", "", "-------1");
+    stateRow("setUploadStarted", "", "", "isUnknown", "", "", "", "00100101");
+    stateRow("setUploading", "", "", "", "", "", "uploadingorange", "0010010-");
+    stateRow("setUploadingOnOtherMachine", "", "", "", "", " REMOTE UPLOAD ", "uploadingorange", "0010010-");
+    stateRow("setUploadPaused", "isMarkedForUpload isUploading", "isUploadPaused",
+             "isMarkedForUpload isUploading isUploaded", "", " UPLOAD PAUSED 0%", "", "--------");
+    stateRow("setUploaded", "isUploading isMarkedForUpload", "isUploaded", "isUploading isMarkedForUpload", "",
+             " UPLOADED", "uploadedcloud", "0-0-0000");
+    stateRow("setQueued", "", "isUploaded isQueued isRendering", "isUnknown", "RenderingQueued", " QUEUED", "",
+             "0101100-");
+    stateRow("setRendering", "isPaused", "isRendering isUploaded checkForFilesToDownload",
+             "isPaused isUnknown isRenderable", "RenderingStart", " RENDERING (0%)", "renderingorange", "0101100-");
+    stateRow("setRendered", "isRendering isPaused", "renderComplete isUploaded",
+             "isRendering isPaused isQueued isUnknown", "RenderingEnd", " RENDERED (100%)", "waitingorange", "0101100-");
+    stateRow("setPaused", "isRendering", "isPaused isUploaded", "isRendering isUnknown", "RenderingPause", " PAUSED ",
+             "renderinggray", "0101100-");
+    stateRow("setOutOfRenderPoints", "isRendering", "outOfRenderPoints isPaused", "isRendering",
+             "RenderingPause,OutOfRenderPoints,OutOfRenderPoints", " PAUSED - Out of render points", "renderinggray",
+             "0101100-");
+    stateRow("setErrorRendering", "isRendering !isUnknown", "renderErrorShown renderComplete",
+             "isRendering isPaused isUnknown", "RenderError", " ERROR README", "waitingred", "1-------");
+    stateRow("setErrorUpload", "", "hasUploadError", "", "UploadError,UploadError", " ERROR README", "waitingred",
+             "--------");
+    stateRow("setErrorResume", "", "", "", "", "", "waitingred", "1-------");
+    stateRow("setDownloadStarted", "", "isDownloading isUploaded", "isUnknown", "", " DOWNLOADING ",
+             "downloadingorange", "0---100-");
+    stateRow("setDownloadStarted", "isDownloadPaused", "isDownloading", "", "", " DOWNLOADING ", "downloadinggrey",
+             "0---100-");
+    stateRow("setDownloadPaused", "isDownloading isDownloaded", "isDownloadPaused checkForFilesToDownload",
+             "isDownloading isDownloaded downloadedMark", "", " DOWNLOAD PAUSED 0%", "", "--------");
+    stateRow("setDownloadError", "isDownloading", "hasDownloadError isDownloadPaused", "isDownloading isDownloaded",
+             "DownloadError,DownloadError", " DOWNLOAD ERROR...", "waitingred", "--------");
+    stateRow("setDownloadFinished", "isDownloading", "isDownloaded downloadedMark renderComplete isUploaded",
+             "isDownloading isUnknown checkForFilesToDownload", "", " DOWNLOADED (100%)", "completeorange", "0100100-");
+    stateRow("setDeleted", "", "isDeleted", "", "", "", "", "--------");
 }
 
-void TestKiteProject::stateSlots()
+void TestKiteProject::stateTable()
 {
-    QFETCH(QString, slot);
+    QFETCH(QString, call);
     QFETCH(QStringList, before);
     QFETCH(QStringList, set);
     QFETCH(QStringList, cleared);
-    QFETCH(QString, notification);
+    QFETCH(QStringList, notifications);
     QFETCH(QString, text);
     QFETCH(QString, icon);
     QFETCH(QString, actions);
@@ -287,58 +225,41 @@ void TestKiteProject::stateSlots()
     KiteProject* job = f.makeJob(QStringLiteral("job"));
     QVERIFY(JobFixture::setFlags(job, before, true));
     const QString visibleBefore = JobFixture::visibility(job);
-    std::unique_ptr<QSignalSpy> spy(notifications());
+    QSignalSpy spy(f.settings.get(), &KiteSettings::showMessageSignal);
 
-    QVERIFY(QMetaObject::invokeMethod(job, slot.toLatin1().constData()));
+    for (int i = 0; i < 2; ++i) {
+        if (call.at(0).isUpper())
+            job->assignState(call);
+        else
+            QVERIFY(QMetaObject::invokeMethod(job, call.toLatin1().constData()));
+    }
 
+    QCOMPARE(job->stateAssigned, call.at(0).isUpper());
     QCOMPARE(JobFixture::flagsNot(job, set, true), QStringList());
     QCOMPARE(JobFixture::flagsNot(job, cleared, false), QStringList());
-    QCOMPARE(types(*spy), notification.isEmpty() ? QStringList() : notification.split(QLatin1Char(',')));
+    QCOMPARE(types(spy), notifications);
+    for (const QList<QVariant>& note : qAsConst(spy))
+        QCOMPARE(qvariant_cast<KiteProject*>(note.at(3)), job);
     QCOMPARE(job->jobAction->text(), QStringLiteral("job") + text);
     QVERIFY(JobFixture::showsIcon(job, icon));
     QCOMPARE(JobFixture::visibility(job), JobFixture::expectedVisibility(visibleBefore, actions));
 }
 
-void TestKiteProject::notificationShownOnce_data()
+void TestKiteProject::notificationTexts()
 {
-    QTest::addColumn<QString>("slot");
-    QTest::addColumn<QString>("notification");
-    QTest::newRow("setQueued") << "setQueued" << "RenderingQueued";
-    QTest::newRow("setRendering") << "setRendering" << "RenderingStart";
-    QTest::newRow("setRendered") << "setRendered" << "RenderingEnd";
-    QTest::newRow("setPaused") << "setPaused" << "RenderingPause";
-    QTest::newRow("setErrorRendering") << "setErrorRendering" << "RenderError";
-}
-
-void TestKiteProject::notificationShownOnce()
-{
-    QFETCH(QString, slot);
-    QFETCH(QString, notification);
     KiteProject* job = f.makeJob(QStringLiteral("job"));
     job->isUnknown = false;
-    std::unique_ptr<QSignalSpy> spy(notifications());
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(QMetaObject::invokeMethod(job, slot.toLatin1().constData()));
-    QCOMPARE(types(*spy), QStringList{notification});
-    QCOMPARE(spy->first().at(1).toString(), notification == QLatin1String("RenderError")
-                 ? QStringLiteral("Render job has error, please check ControlCenter")
-                 : QStringLiteral("job\n"));
-    QCOMPARE(qvariant_cast<KiteProject*>(spy->first().at(3)), job);
-}
-
-void TestKiteProject::secondQueuedNotifiesOnce()
-{
-    KiteProject* job = f.makeJob(QStringLiteral("job"));
-    std::unique_ptr<QSignalSpy> spy(notifications());
+    QSignalSpy spy(f.settings.get(), &KiteSettings::showMessageSignal);
     job->assignState(QStringLiteral("QUEUED"));
-    job->assignState(QStringLiteral("QUEUED"));
-    QCOMPARE(types(*spy), QStringList{"RenderingQueued"});
-    QCOMPARE(spy->first().at(0).toString(), QStringLiteral("Rendering queued"));
-
-    // Any other state in between re-arms it.
     job->assignState(QStringLiteral("RENDERING"));
+    // Any other state in between re-arms the queued notification.
     job->assignState(QStringLiteral("QUEUED"));
-    QCOMPARE(types(*spy), (QStringList{"RenderingQueued", "RenderingQueued"}));
+    job->setErrorRendering();
+    job->setDownloadError();
+    QCOMPARE(types(spy), (QStringList{"RenderingQueued", "RenderingQueued", "RenderError", "DownloadError"}));
+    QCOMPARE(spy.at(0).mid(0, 2), (QVariantList{"Rendering queued", "job\n"}));
+    QCOMPARE(spy.at(2).mid(0, 2), (QVariantList{"Render Error", "Render job has error, please check ControlCenter"}));
+    QCOMPARE(spy.at(3).mid(0, 2), (QVariantList{"Download Error", "Download of job output failed several times"}));
 }
 
 void TestKiteProject::queuedProgressAndRenderingWhileDownloading()
@@ -346,11 +267,11 @@ void TestKiteProject::queuedProgressAndRenderingWhileDownloading()
     KiteProject* job = f.makeJob(QStringLiteral("job"));
     job->renderProgress = 7;
     job->isQueued = true;
-    std::unique_ptr<QSignalSpy> spy(notifications());
+    QSignalSpy spy(f.settings.get(), &KiteSettings::showMessageSignal);
     job->setRendering();
     QCOMPARE(job->jobAction->text(), QStringLiteral("job QUEUED (7%)"));
     QVERIFY(JobFixture::showsIcon(job, QStringLiteral("renderinggray")));
-    QCOMPARE(types(*spy), QStringList{"RenderingQueued"});
+    QCOMPARE(types(spy), QStringList{"RenderingQueued"});
 
     job->isQueued = false;
     job->setRendering();
@@ -360,11 +281,11 @@ void TestKiteProject::queuedProgressAndRenderingWhileDownloading()
     // is told about once only.
     KiteProject* other = f.makeJob(QStringLiteral("other"));
     other->setDownloadStarted();
-    spy->clear();
+    spy.clear();
     other->setRendering();
     other->setRendering();
     QCOMPARE(other->jobAction->text(), QStringLiteral("other DOWNLOADING "));
-    QCOMPARE(types(*spy), QStringList{"RenderingStart"});
+    QCOMPARE(types(spy), QStringList{"RenderingStart"});
     other->setRendered();
     QCOMPARE(other->jobAction->text(), QStringLiteral("other DOWNLOADING "));
 

@@ -404,10 +404,13 @@ void TestKiteProjectFiles::dirSelect()
     QCOMPARE(job->downloadPriority, 0);
     QVERIFY(f.cfgText(QStringLiteral("job")).contains(QByteArray("\r\ndownloadpath=") + job->localDownloadDirCustom.toUtf8() + "\r\n"));
 
-    // Cancelled: nothing changes. Deleted jobs ask nothing.
+    // Cancelled from the download error's folder dialog: nothing changes, and
+    // that dialog is still the job's open one. Deleted jobs ask nothing.
     const QByteArray cfg = f.cfgText(QStringLiteral("job"));
+    job->dirSelectOpen = true;
     QVERIFY(answerModal<QFileDialog>([&] { job->dirSelectSlot(); }, [](QFileDialog* dialog) { dialog->reject(); }));
     QCOMPARE(f.cfgText(QStringLiteral("job")), cfg);
+    QVERIFY(job->dirSelectOpen);
     job->isDeleted = true;
     QVERIFY(!answerModal<QFileDialog>([&] { job->dirSelectSlot(true); }, [](QFileDialog* dialog) { dialog->reject(); }));
 }

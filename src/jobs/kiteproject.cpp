@@ -482,7 +482,7 @@ void KiteProject::setDownloadError()
     downloadedMark = false;
     notify(tr("Download Error"), tr("Download of job output failed several times"), QStringLiteral("DownloadError"));
     setStatusText(tr(" DOWNLOAD ERROR..."));
-    ensureErrorAction(tr("Download Error"), &KiteProject::showDownloadErrorMessageSlot);
+    ensureErrorAction(tr("Download Error"), ErrorEntry::DownloadError);
 
     // One retry per error: a restart clears the error, and a failed restart
     // reports the next error, which arms the retry again.
@@ -565,11 +565,11 @@ void KiteProject::restartDownloadSlot(bool resetConfirmations, bool resetDownloa
 {
     log(QStringLiteral(": restartDownloadSlot"));
     if (resetConfirmations) {
+        log(QStringLiteral(": overwriteyeslist: ") + QStringList(overwriteYesList.values()).join(QLatin1Char(',')));
         overwriteAll = false;
         ignoreAll = false;
         overwriteYesList.clear();
         m_overwriteSkipList.clear();
-        log(QStringLiteral(": overwriteyeslist: ") + QStringList(overwriteYesList.values()).join(QLatin1Char(',')));
     }
     // A restart makes a pending automatic retry moot.
     if (downloadErrorRetryTimer)

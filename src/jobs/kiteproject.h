@@ -251,6 +251,8 @@ public slots:
 
 private:
     using JobSlot = void (KiteProject::*)();
+    // What the entry of the menu's "Error" section opens.
+    enum class ErrorEntry { RenderError, UploadError, DownloadError };
 
     // Log lines of the job start with its name.
     void log(const QString& text, int level = 3) const;
@@ -264,7 +266,8 @@ private:
     void setTrayActivity(bool active);
     void showRenderStateActions();
     void showUploadRunningActions();
-    void ensureErrorAction(const QString& text, JobSlot target);
+    void ensureErrorAction(const QString& text, ErrorEntry entry);
+    void errorActionTriggered();
     void showRenderErrorText();
     void openErrorDialog(const QString& title, const QString& message, const QString& ticketUrl,
                          bool retryButton, bool hideLogCheckbox);
@@ -291,7 +294,7 @@ private:
 
     QString m_lastDownloadRateText;
     QAction* m_errorSection = nullptr;
-    JobSlot m_errorTarget = nullptr;
+    ErrorEntry m_errorEntry = ErrorEntry::RenderError;
     QPointer<ErrorMessage> m_overwriteQuestion;
     QString m_overwriteQuestionPath;
     QSet<QString> m_overwriteSkipList;

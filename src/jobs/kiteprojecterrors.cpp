@@ -10,11 +10,11 @@
 // Render, upload and download errors of a job: the status line, the "Error"
 // section of the job's menu and the error dialog.
 
-void KiteProject::ensureErrorAction(const QString& text, JobSlot target)
+void KiteProject::ensureErrorAction(const QString& text, ErrorEntry entry)
 {
     // The section and its entry are added once; a later error only changes
     // what the entry says and opens.
-    m_errorTarget = target;
+    m_errorEntry = entry;
     if (errorAction) {
         errorAction->setText(text);
         return;
@@ -22,10 +22,22 @@ void KiteProject::ensureErrorAction(const QString& text, JobSlot target)
     m_errorSection = jobMenu->addSection(tr("Error"));
     errorAction = new QAction(text, jobAction);
     jobMenu->addAction(errorAction);
-    connect(errorAction, &QAction::triggered, this, [this] {
-        if (m_errorTarget)
-            (this->*m_errorTarget)();
-    });
+    connect(errorAction, &QAction::triggered, this, &KiteProject::errorActionTriggered);
+}
+
+void KiteProject::errorActionTriggered()
+{
+    switch (m_errorEntry) {
+    case ErrorEntry::RenderError:
+        showRenderErrorText();
+        break;
+    case ErrorEntry::UploadError:
+        showErrorReadme();
+        break;
+    case ErrorEntry::DownloadError:
+        showDownloadErrorMessageSlot();
+        break;
+    }
 }
 
 void KiteProject::setErrorRendering()
@@ -40,7 +52,7 @@ void KiteProject::setErrorRendering()
     isRendering = false;
     isPaused = false;
     isUnknown = false;
-    ensureErrorAction(tr("ee!"), &KiteProject::showRenderErrorText);
+    ensureErrorAction(tr("ee!"), ErrorEntry::RenderError);
     log(QStringLiteral(": data == ERROR_REND: "));
     setStatusText(tr(" ERROR README"));
 }
@@ -56,7 +68,7 @@ void KiteProject::setErrorUpload(bool showMessage)
         showErrorText(tr("Upload Error"), tr("Upload of job ") + name + tr(" failed:\nTry again?\n\n") + uploadErrorText,
                       uploadTicketLink(), true);
     }
-    ensureErrorAction(tr("Read me!"), &KiteProject::showErrorReadme);
+    ensureErrorAction(tr("Read me!"), ErrorEntry::UploadError);
     hasUploadError = true;
     setStatusText(tr(" ERROR README"));
 }

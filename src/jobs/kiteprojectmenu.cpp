@@ -168,6 +168,9 @@ void KiteProject::dirSelectSlot(bool restartAfterSelect)
     log(QStringLiteral(": dirSelectSlot"));
     if (isDeleted)
         return;
+    // The folder dialog of the download error may be the caller; it stays the
+    // job's one dialog until it closes.
+    const bool dialogWasOpen = dirSelectOpen;
     dirSelectOpen = true;
     const QString start = localDownloadDirCustom.isEmpty() ? localDownloadDir : localDownloadDirCustom;
     const QPointer<KiteProject> self(this);
@@ -184,7 +187,7 @@ void KiteProject::dirSelectSlot(bool restartAfterSelect)
         if (restartAfterSelect)
             restartDownloadSlot(true, true);
     }
-    dirSelectOpen = false;
+    dirSelectOpen = dialogWasOpen;
 }
 
 void KiteProject::deleteClickedSlot()
