@@ -24,6 +24,9 @@ QCommandLineParser& setUp(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("retry-base-ms"),
                       QCoreApplication::translate("HostOptions", "First delay of the login back-off."),
                       QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("menu-snapshot"),
+                      QCoreApplication::translate("HostOptions", "Write a picture of the job menu at exit."),
+                      QStringLiteral("FILE.png")});
     return parser;
 }
 } // namespace
@@ -55,6 +58,7 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QStr
             return false;
         }
     }
+    options.menuSnapshot = parser.value(QStringLiteral("menu-snapshot"));
     if (parser.isSet(QStringLiteral("retry-base-ms")))
         options.retryBaseMs = parser.value(QStringLiteral("retry-base-ms")).toInt();
     if (!options.probe && options.appDir.isEmpty()) {

@@ -11,6 +11,7 @@ struct HostOptions
     QString pluginDir;
     double exitAfterSeconds = -1; // < 0: run until SIGINT/SIGTERM
     int retryBaseMs = 0;          // first delay of the login back-off; 0: the default
+    QString menuSnapshot;         // picture of the job menu written at exit
 
     // Parses the arguments; returns false with `error` set when they are unusable.
     static bool parse(const QStringList& arguments, HostOptions& options, QString& error);

@@ -1,6 +1,7 @@
 #include "kitehost.h"
 
 #include "jobs/kiteproject.h"
+#include "jobmenuview.h"
 #include "loginkeeper.h"
 #include "pluginlocator.h"
 #include "pluginnetconnectioninterface.h"
@@ -126,6 +127,10 @@ void KiteHost::connectHostDuties()
     // protocol traffic (which carries the login).
     new SignalPrinter(plugin, m_out, {"writeToLog", "webSocketMessageSignal", "websocketPingSignal"}, this);
 
+    // The tray host rebuilds its job menu from the jobs' entries.
+    m_jobMenu = new JobMenuView(m_settings, m_out, this);
+    connect(plugin, SIGNAL(buildRenderJobSubmenuSignal()), m_jobMenu, SLOT(rebuild()));
+
     connect(m_settings, &KiteSettings::showMessageSignal, this,
             [this](const QString& title, const QString& message, const QString& type, KiteProject*) {
                 m_out << "notification [" << type << "] " << title << ": " << message << '\n';
@@ -140,6 +145,11 @@ void KiteHost::shutDown()
     m_shuttingDown = true;
     if (m_loginKeeper)
         m_loginKeeper->stop();
+    if (m_jobMenu && !m_options.menuSnapshot.isEmpty()) {
+        const bool saved = m_jobMenu->saveSnapshot(m_options.menuSnapshot);
+        m_out << "kitehost: job menu snapshot " << (saved ? "written to " : "could not be written to ")
+              << m_options.menuSnapshot << '\n';
+    }
     m_out << "kitehost: shutting down\n";
     m_out.flush();
     if (!m_plugin || !m_pluginObject) {

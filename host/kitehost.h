@@ -7,6 +7,7 @@
 #include <QPointer>
 
 class KiteSettings;
+class JobMenuView;
 class LoginKeeper;
 class PluginNetConnectionInterface;
 class QTextStream;
@@ -45,5 +46,6 @@ private:
     PluginNetConnectionInterface* m_plugin = nullptr;
     QPointer<QObject> m_pluginObject;
     LoginKeeper* m_loginKeeper = nullptr;
+    JobMenuView* m_jobMenu = nullptr;
     bool m_shuttingDown = false;
 };

@@ -392,10 +392,20 @@ void TstFarmSimJobs::projectsListAndProgress()
              (QJsonObject{{"id", idA}, {"scene", "Job A"}, {"State", "QUEUED"}, {"started", "0"}, {"engines", "0"},
                           {"ispaid", "1"}, {"paused", false}, {"progress", "0"}}));
     QCOMPARE(client.request("getProgressInfos", {{"scene", "Job B"}}).value("data")["ispaid"].toString(), QString("0"));
-    const int before = client.messages.size();
+    int before = client.messages.size();
     client.send("getProgressInfos", {{"id", "999999"}, {"scene", "nope"}});
     QCOMPARE(client.request("getRenderpoints", {}).value("action").toString(), QString("getRenderpoints"));
     QCOMPARE(client.indexOf("getProgressInfos", before), -1);
+
+    // An answer the farm loses: recorded, not answered, until switched back.
+    sim->setUnanswered("getProjectStates");
+    before = client.messages.size();
+    client.send("getProjectStates", {{"client_type", "kite"}});
+    QCOMPARE(client.request("getRenderpoints", {}).value("action").toString(), QString("getRenderpoints"));
+    QCOMPARE(client.indexOf("getProjectStates", before), -1);
+    QCOMPARE(sim->receivedCount("getProjectStates"), 2);
+    sim->setUnanswered("getProjectStates", false);
+    QCOMPARE(client.request("getProjectStates", {}).value("data")["projects"].toArray().size(), 2);
 }
 
 void TstFarmSimJobs::pushesReachClient()

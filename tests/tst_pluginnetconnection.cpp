@@ -191,7 +191,6 @@ void TestPluginNetConnection::metadataNamesTheInterface()
     QVERIFY(meta.value(QStringLiteral("IID")).toString().endsWith(QLatin1String(".Qt.Kite.PluginNetConnectionInterface")));
     QCOMPARE(meta.value(QStringLiteral("IID")).toString(), QStringLiteral(PluginNetConnectionInterface_iid));
     QCOMPARE(meta.value(QStringLiteral("className")).toString(), QStringLiteral("PluginNetConnection"));
-    QCOMPARE(meta.value(QStringLiteral("debug")).toBool(), false);
 }
 
 void TestPluginNetConnection::singleInstanceAndVersion()

@@ -4,6 +4,7 @@
 #include "support/offlineclient.h"
 #include "transfers/projectstates.h"
 
+#include <QAction>
 #include <QFile>
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -301,8 +302,8 @@ void TestProjectStates::queuedFromProgress_data()
     QTest::newRow("queued without engines") << "QUEUED" << "0" << "4" << true;
     QTest::newRow("renderable clears it") << "RENDERABLE" << "0" << "4" << false;
     QTest::newRow("paused clears it") << "PAUSED" << "0" << "4" << false;
-    QTest::newRow("started and engines clear it") << "QUEUED" << "3" << "4" << false;
-    QTest::newRow("non-numeric counts as 0") << "RENDERING" << "x" << "4" << true;
+    QTest::newRow("started and engines clear it") << "RENDERING" << "3" << "4" << false;
+    QTest::newRow("non-numeric counts as 0") << "QUEUED" << "x" << "4" << true;
 }
 
 void TestProjectStates::queuedFromProgress()

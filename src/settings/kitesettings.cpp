@@ -1,5 +1,9 @@
 #include "settings/kitesettings.h"
 
+#include "jobs/kiteproject.h"
+#include "transfers/downloadfile.h"
+#include "transfers/uploadfile.h"
+
 #include "settings/logwriter.h"
 #include "settings/settingslogging.h"
 #include "settings/settingsstore.h"
@@ -260,6 +264,11 @@ QString translatedLink(const QString& url)
 KiteSettings::KiteSettings(QObject* parent)
     : QObject(parent)
 {
+    // The records and the job travel through signals between the plug-ins,
+    // also queued and by name (the host connects by signatures).
+    qRegisterMetaType<KiteProject*>("KiteProject*");
+    qRegisterMetaType<UploadFile>("UploadFile");
+    qRegisterMetaType<DownloadFile>("DownloadFile");
     setServerHttpsHost(KiteConstants::DefaultServerHttpsHost);
     setServerHttpsHost2(KiteConstants::DefaultServerHttpsHost2);
     applyBetaSwitch();
