@@ -1,19 +1,14 @@
 #include "net/kitewebsocketconnection.h"
 
+#include "net/logindata.h"
 #include "net/netlogging.h"
 #include "settings/kitesettings.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSysInfo>
 #include <QUrl>
 
 namespace {
-QString boolDigit(bool value)
-{
-    return value ? QStringLiteral("1") : QStringLiteral("0");
-}
-
 bool isSecretBearing(const QString& message)
 {
     // Login answers carry the transfer password, token answers a login token.
@@ -78,20 +73,8 @@ void KiteWebSocketConnection::connectWebSocketSlot()
 
 QString KiteWebSocketConnection::loginMessage() const
 {
-    const QString beta = boolDigit(kiteSettings->isBeta);
-    const QJsonObject data{
-        {QStringLiteral("user"), kiteSettings->username},
-        {QStringLiteral("pass"), kiteSettings->password},
-        {QStringLiteral("client"), QStringLiteral("kite")},
-        {QStringLiteral("getTeams"), QStringLiteral("getTeams")},
-        {QStringLiteral("customFtpPass"), QStringLiteral("1")},
-        {QStringLiteral("kiteId"), kiteSettings->kiteId},
-        {QStringLiteral("kiteHostname"), kiteSettings->kiteHostname},
-        {QStringLiteral("kiteOSName"), QSysInfo::prettyProductName()},
-        {QStringLiteral("kiteVersion"), kiteSettings->versionPrefix + QString::number(kiteSettings->versionBuild)},
-        {QStringLiteral("isBeta"), beta},
-        {QStringLiteral("use30plugins"), beta},
-    };
+    QJsonObject data = loginData(kiteSettings);
+    data.insert(QStringLiteral("getTeams"), QStringLiteral("getTeams"));
     const QJsonObject envelope{{QStringLiteral("action"), QStringLiteral("login")}, {QStringLiteral("data"), data}};
     return QString::fromUtf8(QJsonDocument(envelope).toJson(QJsonDocument::Compact));
 }

@@ -7,6 +7,7 @@
 #include "jobs/projectsfolderwatch.h"
 #include "net/accounthandlers.h"
 #include "net/kitewebsocketconnection.h"
+#include "net/logindata.h"
 #include "net/messagedispatcher.h"
 #include "net/requestenvelope.h"
 #include "pluginnetconnection/pluginlogging.h"
@@ -17,7 +18,6 @@
 #include <QFileSystemWatcher>
 #include <QJsonDocument>
 #include <QSslConfiguration>
-#include <QSysInfo>
 #include <QTime>
 
 #include <cstdlib>
@@ -178,20 +178,8 @@ void PluginNetConnection::loginSlot(QString pUsername, QString pPassword)
     kiteSettings->username = pUsername;
     kiteSettings->password = pPassword;
 
-    const QString beta = boolDigit(kiteSettings->isBeta);
-    QJsonObject data{
-        {QStringLiteral("user"), pUsername},
-        {QStringLiteral("pass"), pPassword},
-        {QStringLiteral("customFtpPass"), QStringLiteral("1")},
-        {QStringLiteral("client"), QStringLiteral("kite")},
-        {QStringLiteral("kiteId"), kiteSettings->kiteId},
-        {QStringLiteral("kiteHostname"), kiteSettings->kiteHostname},
-        {QStringLiteral("kiteOSName"), QSysInfo::prettyProductName()},
-        {QStringLiteral("kiteVersion"), kiteSettings->versionPrefix + QString::number(kiteSettings->versionBuild)},
-        {QStringLiteral("isBeta"), beta},
-        {QStringLiteral("use30plugins"), beta},
-    };
-    makeRequest(QStringLiteral("login"), data);
+    // The username and password were just stored, so the request carries them.
+    makeRequest(QStringLiteral("login"), loginData(kiteSettings));
 }
 
 void PluginNetConnection::ignoreSslErrors(QList<QSslError> errors)
