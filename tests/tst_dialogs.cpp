@@ -5,6 +5,7 @@
 #include "settings/kitesettings.h"
 #include "settings/logwriter.h"
 #include "settings/translationloader.h"
+#include "support/messagecapture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,52 +25,16 @@
 
 namespace {
 
-// Records the messages of one logging category while it lives and passes
-// every message on.
-class MessageCapture
+// The lines that record a call of the dialog into its job.
+QStringList jobCalls(const MessageCapture& capture)
 {
-public:
-    explicit MessageCapture(const char* category)
-        : m_category(category)
-    {
-        s_current = this;
-        m_previous = qInstallMessageHandler(&MessageCapture::handle);
+    QStringList calls;
+    for (const QString& message : capture.messages) {
+        if (message.contains(QLatin1String(": folder dialog: ")))
+            calls << message;
     }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_current = nullptr;
-    }
-    MessageCapture(const MessageCapture&) = delete;
-    MessageCapture& operator=(const MessageCapture&) = delete;
-
-    QStringList messages;
-
-    // The lines that record a call of the dialog into its job.
-    QStringList jobCalls() const
-    {
-        QStringList calls;
-        for (const QString& message : messages) {
-            if (message.contains(QLatin1String(": folder dialog: ")))
-                calls << message;
-        }
-        return calls;
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        if (!s_current)
-            return;
-        if (context.category && qstrcmp(context.category, s_current->m_category) == 0)
-            s_current->messages << message;
-        if (s_current->m_previous)
-            s_current->m_previous(type, context, message);
-    }
-    static inline MessageCapture* s_current = nullptr;
-    const char* m_category;
-    QtMessageHandler m_previous = nullptr;
-};
+    return calls;
+}
 
 // Rejects every modal dialog that comes up while it lives: the job's folder
 // chooser runs its own event loop, and this ends it as a user's Cancel would.
@@ -427,7 +392,7 @@ private slots:
         QFETCH(QString, caption);
         QFETCH(QString, automaticCall);
 
-        MessageCapture capture("kite.dialogs");
+        MessageCapture capture("kite.dialogs", true);
         QPointer<DirSelectDialog> dialog = openDirDialog(retryMode);
         auto* button = child<QPushButton>(dialog, waitingButton.toLatin1().constData());
         auto* other = child<QPushButton>(dialog, retryMode ? "pushButtonDefault" : "pushButtonRetry");
@@ -441,13 +406,13 @@ private slots:
         }
         QCOMPARE(button->text(), caption + QStringLiteral(" (2)"));
         QCOMPARE(other->text(), otherText);
-        QVERIFY(capture.jobCalls().isEmpty());
+        QVERIFY(jobCalls(capture).isEmpty());
         QVERIFY(m_job->dirSelectOpen);
         QVERIFY(dialog->isVisible());
 
         // Tick 119: the dialog acts by itself.
         dialog->refreshTextSlot();
-        QCOMPARE(capture.jobCalls(), QStringList{automaticCall});
+        QCOMPARE(jobCalls(capture), QStringList{automaticCall});
         QVERIFY(!m_job->dirSelectOpen);
         QVERIFY(!dialog->isVisible());
         QVERIFY(!dialog->timer->isActive());
@@ -488,7 +453,7 @@ private slots:
         QFETCH(QString, action);
         QFETCH(QStringList, expectedCalls);
 
-        MessageCapture capture("kite.dialogs");
+        MessageCapture capture("kite.dialogs", true);
         QPointer<DirSelectDialog> dialog = openDirDialog(retryMode);
         dialog->refreshTextSlot();
         QSignalSpy finished(dialog.data(), &QDialog::finished);
@@ -500,7 +465,7 @@ private slots:
         else
             child<QPushButton>(dialog, action.toLatin1().constData())->click();
 
-        QCOMPARE(capture.jobCalls(), expectedCalls);
+        QCOMPARE(jobCalls(capture), expectedCalls);
         QVERIFY(!m_job->dirSelectOpen);
         QVERIFY(!dialog->isVisible());
         QVERIFY(!dialog->timer->isActive());
@@ -527,13 +492,13 @@ private slots:
         QFETCH(QString, expectedCall);
 
         m_job->isDownloading = isDownloading;
-        MessageCapture capture("kite.dialogs");
+        MessageCapture capture("kite.dialogs", true);
         QPointer<DirSelectDialog> dialog = openDirDialog(false, restartAfterSelect);
         ModalCloser closer;
 
         child<QPushButton>(dialog, "pushButtonSelect")->click();
 
-        QCOMPARE(capture.jobCalls(), QStringList{expectedCall});
+        QCOMPARE(jobCalls(capture), QStringList{expectedCall});
         QVERIFY(dialog);
         QCOMPARE(dialog->restartAfterSelect, restartAfterSelect || isDownloading);
         QVERIFY(!dialog->timer->isActive());
@@ -605,7 +570,7 @@ private slots:
         QFETCH(bool, retryMode);
         QFETCH(QString, action);
 
-        MessageCapture capture("kite.dialogs");
+        MessageCapture capture("kite.dialogs", true);
         QPointer<DirSelectDialog> dialog = openDirDialog(retryMode);
         if (action == QLatin1String("last tick")) {
             for (int tick = 1; tick <= 118; ++tick)
@@ -625,7 +590,7 @@ private slots:
         else
             child<QPushButton>(dialog, action.toLatin1().constData())->click();
 
-        QVERIFY(capture.jobCalls().isEmpty());
+        QVERIFY(jobCalls(capture).isEmpty());
         QCOMPARE(closer.closed, 0);
         QVERIFY(m_job->hasDownloadError);
         QVERIFY(!m_job->checkForFilesToDownload);
@@ -648,11 +613,11 @@ private slots:
 
     void dirDialog_jobObjectDestroyed()
     {
-        MessageCapture capture("kite.dialogs");
+        MessageCapture capture("kite.dialogs", true);
         QPointer<DirSelectDialog> dialog = openDirDialog(true);
         m_job.reset();
         dialog->refreshTextSlot();
-        QVERIFY(capture.jobCalls().isEmpty());
+        QVERIFY(jobCalls(capture).isEmpty());
         QVERIFY(!dialog->isVisible());
         processDeferredDeletes();
         QVERIFY(dialog.isNull());
@@ -662,7 +627,7 @@ private slots:
 
     void overwrite_box()
     {
-        MessageCapture capture("kite.dialogs");
+        MessageCapture capture("kite.dialogs", true);
         ErrorMessage question(QStringLiteral("Overwrite File? (Job: shot_010)"),
                               QStringLiteral("A file with the same filename but a different filesize is already in the "
                                              "target folder. Overwrite?\nframe_0001.exr"),
@@ -714,7 +679,7 @@ private slots:
         QFETCH(bool, ignore);
         QFETCH(QString, caption);
 
-        MessageCapture capture("kite.dialogs");
+        MessageCapture capture("kite.dialogs", true);
         QPointer<ErrorMessage> question = new ErrorMessage(QStringLiteral("t"), QStringLiteral("x"), m_job.get());
         QSignalSpy answers(question.data(), &ErrorMessage::confirmOverwriteSignal);
         QSignalSpy retries(question.data(), &ErrorMessage::retry);

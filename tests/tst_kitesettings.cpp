@@ -1,4 +1,5 @@
 #include "settings/kitesettings.h"
+#include "support/messagecapture.h"
 #include "settings/logwriter.h"
 #include "settings/settingsstore.h"
 
@@ -13,32 +14,6 @@
 #include <QtTest>
 
 namespace {
-
-// Records every debug message while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        s_current = this;
-        m_previous = qInstallMessageHandler(&MessageCapture::handle);
-    }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_current = nullptr;
-    }
-    QStringList messages;
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext&, const QString& message)
-    {
-        if (s_current)
-            s_current->messages << message;
-    }
-    static inline MessageCapture* s_current = nullptr;
-    QtMessageHandler m_previous = nullptr;
-};
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "settings/kitesettings.h"
 #include "settings/logwriter.h"
+#include "support/messagecapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,34 +9,6 @@
 #include <QtTest>
 
 namespace {
-
-// Records the messages of one logging category while it lives.
-class MessageCapture
-{
-public:
-    explicit MessageCapture(const char* category)
-        : m_category(category)
-    {
-        s_current = this;
-        m_previous = qInstallMessageHandler(&MessageCapture::handle);
-    }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_current = nullptr;
-    }
-    QStringList messages;
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message)
-    {
-        if (s_current && context.category && qstrcmp(context.category, s_current->m_category) == 0)
-            s_current->messages << message;
-    }
-    static inline MessageCapture* s_current = nullptr;
-    const char* m_category;
-    QtMessageHandler m_previous = nullptr;
-};
 
 QStringList logLines(const QString& dir)
 {

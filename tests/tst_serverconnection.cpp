@@ -4,6 +4,7 @@
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "support/clientfixture.h"
+#include "support/messagecapture.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -22,13 +23,6 @@
 #include <memory>
 
 namespace {
-QStringList g_debugOutput;
-
-void captureDebugOutput(QtMsgType, const QMessageLogContext& context, const QString& message)
-{
-    g_debugOutput << QString::fromLatin1(context.category ? context.category : "") + QStringLiteral(": ") + message;
-}
-
 // Receives the links the client hands to the desktop.
 class LinkCatcher : public QObject
 {
@@ -468,9 +462,8 @@ void TestServerConnection::lostLoginIsReported()
 
 void TestServerConnection::secretsNeverReachLogOrDebugOutput()
 {
-    g_debugOutput.clear();
     QLoggingCategory::setFilterRules(QStringLiteral("kite.*=true"));
-    const QtMessageHandler previous = qInstallMessageHandler(captureDebugOutput);
+    auto capture = std::make_unique<MessageCapture>();
 
     ClientFixture::Options options;
     options.logLevel = 99;
@@ -482,14 +475,16 @@ void TestServerConnection::secretsNeverReachLogOrDebugOutput()
     QTRY_COMPARE(m_client->simulator.receivedCount(QStringLiteral("login")), 2);
     QCoreApplication::processEvents();
 
-    qInstallMessageHandler(previous);
+    const QStringList debugOutput = capture->messages;
+    capture.reset();
     QLoggingCategory::setFilterRules(QString());
     QVERIFY(loggedIn);
 
     const QString token = m_client->simulator.issuedTokens(QStringLiteral("anna")).value(0);
     QVERIFY(!token.isEmpty());
-    const QString everything = m_client->logText() + g_debugOutput.join(QLatin1Char('\n'));
+    const QString everything = m_client->logText() + debugOutput.join(QLatin1Char('\n'));
     QVERIFY(m_client->logText().contains(QLatin1String("is logged in :-)")));
+    QVERIFY(debugOutput.contains(QStringLiteral("Websocket connected, login 2"))); // the capture worked
     for (const QString& secret : {options.password, QStringLiteral("ftp-secret-0815"), token}) {
         QVERIFY2(!everything.contains(secret), qPrintable(secret));
         QVERIFY(!everything.contains(QString::fromLatin1(secret.toUtf8().toBase64())));
