@@ -1,3 +1,17 @@
+// Login and account queries.
+//
+// Requests as the client sends them, and what the farm answers (every answer
+// carries the request's "action" and its "custom" unchanged):
+//
+// "login"   data {"user": TEXT, "pass": TEXT, "client": TEXT, ...}; answered
+//   before a login too. Accepted: data = the account's login options with
+//   "is_logged_in": true. Refused: {"is_logged_in": false, "isBlocked": BOOL};
+//   a name other than the socket's "username" also closes the socket.
+// "getUserInfo"       answer data {"isTrial": BOOL, "username": TEXT}
+// "getRenderpoints"   answer data {"result": NUMBER}
+// "getTeams"          answer data {"teams": [TEAM, ...]} (the login's "teams")
+// "getUserToken"      answer data {"token": TEXT} (32 hex digits)
+// "ping", "sendResult"   recorded, not answered.
 #include "farmaccounthandlers.h"
 
 #include "farmconnection.h"

@@ -102,8 +102,20 @@ void FarmProtocol::registerHandler(const QString& action, Access access, Handler
     m_handlers.insert(action, Entry{access, std::move(handler)});
 }
 
+void FarmProtocol::setUnanswered(const QString& action, bool unanswered)
+{
+    if (unanswered)
+        m_unanswered.insert(action);
+    else
+        m_unanswered.remove(action);
+}
+
 void FarmProtocol::dispatch(FarmRequest& request)
 {
+    if (m_unanswered.contains(request.action)) {
+        qCDebug(lcFarmSim) << request.action << "is set to go unanswered";
+        return;
+    }
     const auto it = m_handlers.constFind(request.action);
     if (it == m_handlers.constEnd()) {
         qCDebug(lcFarmSim) << "no handler for" << request.action << "- not answered";

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <QWebSocketProtocol>
@@ -96,6 +97,10 @@ public:
     // and arrive before one are left unanswered.
     void registerHandler(const QString& action, Access access, Handler handler);
     bool hasHandler(const QString& action) const { return m_handlers.contains(action); }
+    // Requests of an unanswered action are still recorded but not handled:
+    // an answer lost on the farm's side.
+    void setUnanswered(const QString& action, bool unanswered);
+    bool isUnanswered(const QString& action) const { return m_unanswered.contains(action); }
     QStringList actions() const { return m_handlers.keys(); }
 
     // Runs the handler of request.action, filling request.replies.
@@ -120,6 +125,7 @@ private:
     FarmAccounts m_accounts;
     QString m_storageRoot;
     QHash<QString, Entry> m_handlers;
+    QSet<QString> m_unanswered;
     QHash<QString, FarmUserState*> m_states;
     QHash<QString, QString> m_tokenUsers;
     int m_renderPaceMs = 500;

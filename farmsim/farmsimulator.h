@@ -59,6 +59,9 @@ public:
     QStringList issuedTokens(const QString& user) const;
     QString userForToken(const QString& token) const;
     FarmProtocol* protocol() const { return m_protocol; }
+    // Requests of `action` are recorded but get no answer and cause nothing
+    // (an answer the farm loses), until switched back.
+    void setUnanswered(const QString& action, bool unanswered = true);
 
     // --- storage (layout: FarmStorage) and rendering; implemented in
     // farmsimulatorjobs.cpp

@@ -29,7 +29,12 @@ QString FarmSimulator::uploadDir(const QString& user) const
 QString FarmSimulator::outputDir(const QString& user, const QString& jobName) const
 {
     const QString dir = FarmStorage::outputDir(storageRoot(), user);
-    return FarmStorage::isSafeName(jobName) ? FarmStorage::join(dir, jobName) : QString();
+    return dir.isEmpty() || !FarmStorage::isSafeName(jobName) ? QString() : dir + QLatin1Char('/') + jobName;
+}
+
+void FarmSimulator::setUnanswered(const QString& action, bool unanswered)
+{
+    m_protocol->setUnanswered(action, unanswered);
 }
 
 void FarmSimulator::setRenderPace(int ms)

@@ -25,9 +25,10 @@
 // "checkFiles"   data {"scene": NAME, "uploadMethod": TEXT, "error": BOOL, "serverNumberUpload": N}
 //   passes when "<NAME>" and "<NAME>.cfg" are there and every file the cfg
 //   lists is there with the size of its "pathsize" line; then writes the empty
-//   mark "<NAME>.ischecked". Answer data {"result": BOOL, "errors": TEXT} with
-//   one line per problem ("missing: PATH", "size of PATH: FOUND bytes,
-//   expected SIZE", "refused path: PATH"); empty when it passed.
+//   mark "<NAME>.ischecked" (a failing check removes it). Answer data
+//   {"result": BOOL, "errors": TEXT} with one line per problem
+//   ("missing: PATH", "size of PATH: FOUND bytes, expected SIZE",
+//   "refused path: PATH"); empty when it passed.
 //
 // "setuploadchecked"   data {"scene": NAME, "custom": "VK", "serverNumberUpload": N}
 //   lists the project as "RENDERABLE" (new id when the farm did not list it;
@@ -147,11 +148,17 @@ void checkFiles(FarmProtocol&, FarmRequest& request)
     const QString name = scene(request);
     const QString uploadDir = request.state->uploadDir();
     const QStringList errors = checkJobFiles(uploadDir, name);
+    const QString mark = uploadDir.isEmpty() || !FarmStorage::isSafeName(name)
+        ? QString()
+        : uploadDir + QLatin1Char('/') + name + QStringLiteral(".ischecked");
     if (errors.isEmpty()) {
-        if (!FarmStorage::writeFile(uploadDir + QLatin1Char('/') + name + QStringLiteral(".ischecked"), QByteArray()))
+        if (!FarmStorage::writeFile(mark, QByteArray()))
             qCWarning(lcFarmSim) << "cannot mark" << name << "as checked";
         qCDebug(lcFarmSim) << "checkFiles of" << name << "passed";
     } else {
+        // A check that fails withdraws an earlier one.
+        if (!mark.isEmpty())
+            QFile::remove(mark);
         qCDebug(lcFarmSim) << "checkFiles of" << name << "failed:" << errors;
     }
     request.answer(QJsonObject{{QStringLiteral("result"), errors.isEmpty()},

@@ -44,7 +44,7 @@ void FarmUserState::setStorageRoot(const QString& root)
 
 QString FarmUserState::jobOutputDir(const QString& name) const
 {
-    return FarmStorage::isSafeName(name) ? FarmStorage::join(m_outputDir, name) : QString();
+    return m_outputDir.isEmpty() || !FarmStorage::isSafeName(name) ? QString() : m_outputDir + QLatin1Char('/') + name;
 }
 
 QVector<const FarmProject*> FarmUserState::projects() const
@@ -103,6 +103,8 @@ bool FarmUserState::removeProject(const QString& name)
         return false;
     stopRendering(name);
     m_projects.erase(it);
+    uploadTeams.remove(name);
+    uploadProgress.remove(name);
     return true;
 }
 

@@ -224,6 +224,7 @@ void TstFarmSimJobs::namesAndPaths_data()
     QTest::addColumn<bool>("safePath");
     QTest::newRow("plain") << "Job A" << true << true;
     QTest::newRow("dots inside") << "a..b" << true << true;
+    QTest::newRow("colon") << "a:b" << true << false;
     QTest::newRow("empty") << "" << false << false;
     QTest::newRow("dot") << "." << false << false;
     QTest::newRow("dot dot") << ".." << false << false;
@@ -321,6 +322,7 @@ void TstFarmSimJobs::checkFiles()
         QVERIFY(writeBytes(upload() + "/Job A", "scene"));
     if (textureOnDisk >= 0)
         QVERIFY(writeBytes(upload() + "/tex/wood.png", QByteArray(int(textureOnDisk), 't')));
+    QVERIFY(writeBytes(upload() + "/Job A.ischecked", "")); // an earlier check
 
     const QJsonObject answer = client.request(
         "checkFiles", {{"scene", "Job A"}, {"uploadMethod", "SFTP"}, {"error", false}, {"serverNumberUpload", 1}},
@@ -525,8 +527,8 @@ void TstFarmSimJobs::pauseHaltsRendering()
     QVERIFY(sim->setProjectStatus("alice", "Job A", "RENDERING"));
     QTRY_COMPARE(sim->project("alice", "Job A")->status, QString("RENDERED"));
     QCOMPARE(frames.size(), 4);
-    QCOMPARE(dataTexts(client.withAction("jobStateChange"), "state"),
-             (QStringList{"RENDERABLE", "QUEUED", "RENDERING", "PAUSED", "RENDERING", "RENDERED"}));
+    QTRY_COMPARE(dataTexts(client.withAction("jobStateChange"), "state"),
+                 (QStringList{"RENDERABLE", "QUEUED", "RENDERING", "PAUSED", "RENDERING", "RENDERED"}));
     QTRY_VERIFY(!sim->userState("alice")->renderer("Job A"));
 }
 
