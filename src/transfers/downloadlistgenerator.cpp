@@ -1,0 +1,153 @@
+#include "transfers/downloadlistgenerator.h"
+
+#include "jobs/cfgreader.h"
+#include "jobs/kiteproject.h"
+#include "pluginnetconnection/pluginnetconnection.h"
+#include "settings/kitesettings.h"
+#include "transfers/downloadslogging.h"
+
+#include <QJsonArray>
+
+namespace {
+QString flag(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+bool hasNoFolder(const KiteProject* job)
+{
+    return job->localDownloadDir.isEmpty() && job->localDownloadDirCustom.isEmpty();
+}
+} // namespace
+
+DownloadListGenerator::DownloadListGenerator(PluginNetConnection* plugin, KiteSettings* kiteSettings)
+    : QObject(plugin)
+    , m_plugin(plugin)
+    , m_settings(kiteSettings)
+{
+}
+
+void DownloadListGenerator::log(const QString& message, int level)
+{
+    m_settings->writeToLog(message, level);
+}
+
+bool DownloadListGenerator::isOutOfRenderPoints(const KiteProject* job, const KiteSettings* kiteSettings)
+{
+    if (job->teamid != 0)
+        return !job->isPaid;
+    return !kiteSettings->isPaid;
+}
+
+void DownloadListGenerator::requestOutputDir(PluginNetConnection* plugin, KiteProject* job)
+{
+    const QJsonObject data{{QStringLiteral("scene"), job->name}, {QStringLiteral("size"), true}};
+    plugin->makeRequest(QStringLiteral("getOutputDir"), data, job);
+}
+
+void DownloadListGenerator::generateDownloadFileList()
+{
+    if (!m_settings->syncActive || m_settings->transfersOnHold) {
+        qCDebug(lcDownloads) << "download pass skipped, syncActive:" << m_settings->syncActive
+                             << "transfersOnHold:" << m_settings->transfersOnHold;
+        return;
+    }
+    log(QStringLiteral("generateDownloadFileList, jobList.size:") + QString::number(m_settings->jobList.size())
+        + QStringLiteral(" runningJobDownloads:") + QString::number(m_settings->runningJobDownloads));
+
+    // Jobs are never removed from the list during a run, but a slot called
+    // from here might append one: walk a copy.
+    const QList<KiteProject*> jobs = m_settings->jobList;
+    for (KiteProject* job : jobs) {
+        if (job->isUnknown || job->isDeletedLocal || job->isDeleted || !job->downloadEnabled)
+            continue;
+
+        if (hasNoFolder(job) && !job->dirSelectOpen) {
+            // The cfg may name the folder in a "downloadpath=" line.
+            m_plugin->cfgReader->readJobConfig(job, true, true);
+            if (job->localDownloadDir.isEmpty() && job->name != CfgReader::liveUploadJobName()) {
+                log(job->name + QStringLiteral(": localDownloadDir not set, skip, then refresh"));
+                log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
+                job->createLocalDownloadDir(true);
+            }
+            continue;
+        }
+
+        if (job->isDownloaded || !job->checkForFilesToDownload) {
+            log(job->name + QStringLiteral(" already downloaded, skip"));
+            continue;
+        }
+        if (!job->isRendering && !job->isPaused && !job->renderComplete) {
+            log(job->name + QStringLiteral(": continue 232, not started or rendered"));
+            continue;
+        }
+        if (job->runningDownloadsOfJob > 0) {
+            log(job->name + QStringLiteral(": continue 239, todo: should not be necessary"));
+            continue;
+        }
+
+        log(job->name + QStringLiteral(": getOutputDir - download job id:") + job->jobId);
+        job->checkForFilesToDownload = false;
+        log(job->name + QStringLiteral(": checkForFilesToDownloadOnNextUpdate = false (505)"));
+        job->outputDirReceived = false;
+
+        if (hasNoFolder(job)) {
+            // Only while the folder dialog is open.
+            log(job->name + QStringLiteral(": error, tried sending getOutputDir for job without localDownloadDir! 249"));
+            log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
+            job->createLocalDownloadDir(true);
+            emit m_plugin->buildRenderJobSubmenuSignal();
+            continue;
+        }
+
+        if (isOutOfRenderPoints(job, m_settings)) {
+            job->setOutOfRenderPoints();
+            emit m_plugin->buildRenderJobSubmenuSignal();
+            emit m_plugin->buildRenderJobSubmenuSignal();
+            continue;
+        }
+
+        job->outputDirRequested = true;
+        job->getOutputDirRunning = false;
+        log(job->name + QStringLiteral(": makeRequest(\"getOutputDir\" 301"));
+        requestOutputDir(m_plugin, job);
+        emit m_plugin->buildRenderJobSubmenuSignal();
+    }
+}
+
+void DownloadListGenerator::outputDirReply(const QJsonObject& message, KiteProject* job)
+{
+    if (!job)
+        return;
+    if (isOutOfRenderPoints(job, m_settings)) {
+        emit m_plugin->showMessageSignal(tr("Out of render points"), tr("Out of render points"),
+                                         QStringLiteral("OutOfRenderPoints"), job);
+        return;
+    }
+    log(job->name + QStringLiteral(": jsonAction == \"getOutputDir\""));
+    log(job->name + QStringLiteral(": 1654 jobObject->getOutputDirRunning:") + flag(job->getOutputDirRunning));
+    if (job->getOutputDirRunning) {
+        // A second answer to the same request.
+        log(job->name + QStringLiteral(": return"));
+        return;
+    }
+
+    job->getOutputDirRunning = true;
+    if (job->lastDownloadCheck) {
+        job->lastDownloadCheckReceived = true;
+        log(job->name + QStringLiteral(": lastDownloadCheckReceived = true;"));
+    }
+    job->outputDirReceived = true;
+
+    if (hasNoFolder(job)) {
+        log(job->name + QStringLiteral(": getOutputDir received for job without localDowloadDir!"));
+        return;
+    }
+
+    log(job->name + QStringLiteral(": build dirList"));
+    const QJsonObject data = message.value(QStringLiteral("data")).toObject();
+    const QJsonArray folders = data.value(QStringLiteral("folders")).toArray();
+    const QJsonArray files = data.value(QStringLiteral("files")).toArray();
+    log(job->name + QStringLiteral(": send fileListUpdateSignal for job"));
+    emit m_plugin->fileListUpdateSignal(files, folders, job);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+class KiteProject;
+class KiteSettings;
+class PluginNetConnection;
+
+// Decides which jobs are due for a look at their output on the server, makes
+// sure each has a local download folder, asks the server for the output
+// listing ("getOutputDir") and hands the listing on to the DownloadListUpdater
+// through the plug-in's fileListUpdateSignal.
+class DownloadListGenerator : public QObject
+{
+    Q_OBJECT
+public:
+    DownloadListGenerator(PluginNetConnection* plugin, KiteSettings* kiteSettings);
+
+    // A job is out of render points when it is a team job whose team has no
+    // paid render points, or an own job while the user's account has none.
+    static bool isOutOfRenderPoints(const KiteProject* job, const KiteSettings* kiteSettings);
+    // The "getOutputDir" request for a job, with the job as request job.
+    static void requestOutputDir(PluginNetConnection* plugin, KiteProject* job);
+
+    // One pass over the job list.
+    void generateDownloadFileList();
+    // The server's answer to "getOutputDir", for the job the dispatch resolved.
+    void outputDirReply(const QJsonObject& message, KiteProject* job);
+
+private:
+    void log(const QString& message, int level = 3);
+
+    PluginNetConnection* m_plugin;
+    KiteSettings* m_settings;
+};

@@ -1,0 +1,3 @@
+#include "transfers/downloadslogging.h"
+
+Q_LOGGING_CATEGORY(lcDownloads, "kite.downloads")
