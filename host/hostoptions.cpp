@@ -27,6 +27,9 @@ QCommandLineParser& setUp(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("menu-snapshot"),
                       QCoreApplication::translate("HostOptions", "Write a picture of the job menu at exit."),
                       QStringLiteral("FILE.png")});
+    parser.addOption({QStringLiteral("accept-updates"),
+                      QCoreApplication::translate("HostOptions",
+                                                  "Fetch the files of an update the server announces.")});
     return parser;
 }
 } // namespace
@@ -59,6 +62,7 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QStr
         }
     }
     options.menuSnapshot = parser.value(QStringLiteral("menu-snapshot"));
+    options.acceptUpdates = parser.isSet(QStringLiteral("accept-updates"));
     if (parser.isSet(QStringLiteral("retry-base-ms")))
         options.retryBaseMs = parser.value(QStringLiteral("retry-base-ms")).toInt();
     if (!options.probe && options.appDir.isEmpty()) {

@@ -12,6 +12,7 @@ struct HostOptions
     double exitAfterSeconds = -1; // < 0: run until SIGINT/SIGTERM
     int retryBaseMs = 0;          // first delay of the login back-off; 0: the default
     QString menuSnapshot;         // picture of the job menu written at exit
+    bool acceptUpdates = false;   // fetch the files of an announced update
 
     // Parses the arguments; returns false with `error` set when they are unusable.
     static bool parse(const QStringList& arguments, HostOptions& options, QString& error);

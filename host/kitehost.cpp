@@ -6,6 +6,7 @@
 #include "pluginlocator.h"
 #include "pluginnetconnectioninterface.h"
 #include "settings/kitesettings.h"
+#include "maintenanceprinter.h"
 #include "signalprinter.h"
 
 #include <QCoreApplication>
@@ -124,8 +125,13 @@ void KiteHost::connectHostDuties()
     m_settings->websocketPingEnabled = true;
 
     // Everything the plug-in reports, except its own log lines and the raw
-    // protocol traffic (which carries the login).
-    new SignalPrinter(plugin, m_out, {"writeToLog", "webSocketMessageSignal", "websocketPingSignal"}, this);
+    // protocol traffic (which carries the login). Update information and the
+    // tunnel state have lines of their own.
+    new SignalPrinter(plugin, m_out,
+                      {"writeToLog", "webSocketMessageSignal", "websocketPingSignal", "updateDataSignal",
+                       "tunnelConnectedSignal"},
+                      this);
+    new MaintenancePrinter(m_plugin, m_options.acceptUpdates, m_out, this);
 
     // The tray host rebuilds its job menu from the jobs' entries.
     m_jobMenu = new JobMenuView(m_settings, m_out, this);

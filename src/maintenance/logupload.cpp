@@ -3,6 +3,7 @@
 #include "maintenance/maintenancelogging.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
+#include "settings/logwriter.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -126,6 +127,8 @@ void LogUpload::uploadLogFiles()
         return;
     m_settings->logFilesSent = true;
 
+    // The shared log goes out with its latest lines.
+    LogWriter::instance().close();
     const QDir dir(m_settings->applicationDirectory());
     const QStringList names = fileNames();
     for (const QString& name : names) {

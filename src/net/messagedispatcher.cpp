@@ -1,12 +1,14 @@
 #include "net/messagedispatcher.h"
 
 #include "jobs/kiteproject.h"
+#include "maintenance/updatecheck.h"
 #include "net/accounthandlers.h"
 #include "net/messagesplitter.h"
 #include "net/netlogging.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "transfers/projectstates.h"
+#include "tunnel/licensetunnel.h"
 
 #include <QDesktopServices>
 #include <QJsonArray>
@@ -82,12 +84,16 @@ void MessageDispatcher::dispatch(const QString& message)
             log(QStringLiteral("autoupdate received without sending before"), 0);
         }
     }
+    if (is("getPluginConfig"))
+        m_plugin->updateCheck->pluginConfigAnswer(object);
     if (is("getProjectFolderContents")) {
         const QJsonArray files = object.value(QStringLiteral("data")).toArray();
         const int serverNumberUpload = object.value(QStringLiteral("serverNumberUpload")).toInt();
         log(QStringLiteral("send scanProjectsSignal"), 3);
         emit m_plugin->scanProjectsSignal(files, serverNumberUpload);
     }
+    if (is("autoupdatesignal"))
+        m_plugin->updateCheck->autoupdateSignal(object);
     if (is("getProjectStates"))
         m_projectStates->projectsReply(object);
     if (is("prepareTestFile") || is("prepareTestFileLink"))
@@ -96,6 +102,8 @@ void MessageDispatcher::dispatch(const QString& message)
         openLinkWithToken(object);
     if (is("getTeams"))
         m_accounts->teamList(object);
+    if (is("sshInfo"))
+        m_plugin->licenseTunnel->sshInfoAnswer(object);
 
     KiteProject* job = m_projectStates->resolveJob(object);
 

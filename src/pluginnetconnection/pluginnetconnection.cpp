@@ -13,6 +13,10 @@
 #include "pluginnetconnection/pluginlogging.h"
 #include "transfers/projectstates.h"
 #include "settings/kitesettings.h"
+#include "maintenance/logupload.h"
+#include "maintenance/updatecheck.h"
+#include "tunnel/licensetunnel.h"
+#include "tunnel/reversetunnelprocess.h"
 
 #include <QFile>
 #include <QFileSystemWatcher>
@@ -54,7 +58,17 @@ PluginNetConnection::PluginNetConnection()
     connect(&updateTimer, &QTimer::timeout, this, &PluginNetConnection::updateTimerSlot);
 }
 
-PluginNetConnection::~PluginNetConnection() = default;
+PluginNetConnection::~PluginNetConnection()
+{
+    // The tunnel has no parent: its SSH client is ended here, before the
+    // settings it reports to may go.
+    if (reverseTunnelProcess) {
+        qCDebug(lcPlugin) << "stop reverse tunnel";
+        reverseTunnelProcess->disconnectTunnel();
+        delete reverseTunnelProcess;
+        reverseTunnelProcess = nullptr;
+    }
+}
 
 QObject* PluginNetConnection::getObject()
 {
@@ -117,6 +131,9 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
 
     accountHandlers = new AccountHandlers(this, kiteSettings);
     projectStates = new ProjectStates(this, kiteSettings);
+    licenseTunnel = new LicenseTunnel(this, kiteSettings);
+    updateCheck = new UpdateCheck(this, kiteSettings);
+    logUpload = new LogUpload(this, kiteSettings);
     messageDispatcher = new MessageDispatcher(this, kiteSettings, accountHandlers, projectStates);
 
     connect(kiteSettings, &KiteSettings::syncSignal, this, &PluginNetConnection::syncSlot);
@@ -405,13 +422,51 @@ void PluginNetConnection::appRefreshSlot() {}
 void PluginNetConnection::downloadJobFinishedSlot(KiteProject*, int) {}
 void PluginNetConnection::generateDownloadFileListSlot() {}
 void PluginNetConnection::createDirsOnServerSlot(QSet<QString>, KiteProject*) {}
-void PluginNetConnection::downloadUpdateFiles(QStringList) {}
-void PluginNetConnection::checkforUpdates() {}
 void PluginNetConnection::generateOverlayRequestSlot(DownloadFile, KiteProject*) {}
 void PluginNetConnection::zipRequestSlot(DownloadFile, KiteProject*) {}
 void PluginNetConnection::unzipRequestSlot(UploadFile, KiteProject*) {}
-void PluginNetConnection::uploadLogFilesSlot() {}
-void PluginNetConnection::disconnectLicenseTunnelSlot() {}
-void PluginNetConnection::connectLicenseTunnel() {}
-void PluginNetConnection::sendSshInfo() {}
-void PluginNetConnection::licenseRetrySlot(QAbstractButton*) {}
+
+// Update checks live in UpdateCheck, the log upload in LogUpload and the
+// licence tunnel in LicenseTunnel and ReverseTunnelProcess.
+
+void PluginNetConnection::downloadUpdateFiles(QStringList updateFileListe)
+{
+    if (updateCheck)
+        updateCheck->downloadUpdateFiles(updateFileListe);
+}
+
+void PluginNetConnection::checkforUpdates()
+{
+    if (updateCheck)
+        updateCheck->checkforUpdates();
+}
+
+void PluginNetConnection::uploadLogFilesSlot()
+{
+    if (logUpload)
+        logUpload->uploadLogFiles();
+}
+
+void PluginNetConnection::disconnectLicenseTunnelSlot()
+{
+    if (licenseTunnel)
+        licenseTunnel->disconnectLicenseTunnel();
+}
+
+void PluginNetConnection::connectLicenseTunnel()
+{
+    if (licenseTunnel)
+        licenseTunnel->connectLicenseTunnel();
+}
+
+void PluginNetConnection::sendSshInfo()
+{
+    if (licenseTunnel)
+        licenseTunnel->sendSshInfo();
+}
+
+void PluginNetConnection::licenseRetrySlot(QAbstractButton* button)
+{
+    if (licenseTunnel)
+        licenseTunnel->licenseRetry(button);
+}

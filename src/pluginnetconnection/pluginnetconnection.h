@@ -27,6 +27,10 @@ class KiteWebSocketConnection;
 class MessageDispatcher;
 class QAbstractButton;
 class QFileSystemWatcher;
+class LicenseTunnel;
+class LogUpload;
+class ReverseTunnelProcess;
+class UpdateCheck;
 
 // The plug-in object the host obtains from the library. It owns the working
 // objects of each subsystem and wires them together; the work itself lives in
@@ -62,6 +66,12 @@ public:
     LocalProjectsScanner* localProjectsScanner = nullptr;
     ProjectsFolderWatch* projectsFolderWatch = nullptr;
     ProjectStates* projectStates = nullptr;
+    LicenseTunnel* licenseTunnel = nullptr;
+    UpdateCheck* updateCheck = nullptr;
+    LogUpload* logUpload = nullptr;
+    // The licence tunnel: no parent, made on first use, stopped and deleted
+    // with the plug-in.
+    ReverseTunnelProcess* reverseTunnelProcess = nullptr;
     QFileSystemWatcher* fileSystemWatcher = nullptr;
     QTimer* getProjectStatesTimer = nullptr;
     QTimer* pingTimer = nullptr;

@@ -130,9 +130,15 @@ void ReverseTunnelProcess::writeTunnelState(bool connected)
 
 void ReverseTunnelProcess::reportDisconnected()
 {
-    emit tunnelConnectedSignal(false);
-    kiteSettings->licenseTunnelConnected = false;
-    writeTunnelState(false);
+    reportState(false);
+}
+
+void ReverseTunnelProcess::reportState(bool connected)
+{
+    // The flag and the file are up to date before anyone hears of the change.
+    kiteSettings->licenseTunnelConnected = connected;
+    writeTunnelState(connected);
+    emit tunnelConnectedSignal(connected);
 }
 
 QString ReverseTunnelProcess::withoutSecret(QString text) const
@@ -232,11 +238,8 @@ void ReverseTunnelProcess::processOutput()
         qCDebug(lcTunnel) << "26 send password";
         writeToClient(kiteSettings->customFtpPass.toUtf8() + '\n');
     }
-    if (loggedIn) {
-        emit tunnelConnectedSignal(true);
-        kiteSettings->licenseTunnelConnected = true;
-        writeTunnelState(true);
-    }
+    if (loggedIn)
+        reportState(true);
     if (pong)
         pongReceived = true;
 }

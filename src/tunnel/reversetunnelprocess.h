@@ -96,6 +96,7 @@ public slots:
 
 private:
     void reportDisconnected();
+    void reportState(bool connected);
     void writeToClient(const QByteArray& line);
     // Ends the current client (if it still runs) without reporting its end,
     // and lets the object go.
