@@ -7,6 +7,8 @@
 #include "net/netlogging.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
+#include "transfers/downloadcompletion.h"
+#include "transfers/downloadlistgenerator.h"
 #include "transfers/projectstates.h"
 #include "tunnel/licensetunnel.h"
 
@@ -132,8 +134,10 @@ void MessageDispatcher::dispatch(const QString& message)
         return;
     }
 
-    if (is("generateOverlay") && data.value(QStringLiteral("result")).toBool())
-        emit m_plugin->overlayGeneratedSignal(data.value(QStringLiteral("filename")).toString(), job);
+    if (is("getOutputDir"))
+        m_plugin->downloadListGenerator->outputDirReply(object, job);
+    if (is("generateOverlay"))
+        m_plugin->downloadCompletion->overlayReply(data, job);
     applicationRequest(action, data, job);
 }
 

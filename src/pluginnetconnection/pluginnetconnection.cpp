@@ -11,6 +11,9 @@
 #include "net/messagedispatcher.h"
 #include "net/requestenvelope.h"
 #include "pluginnetconnection/pluginlogging.h"
+#include "transfers/downloadcompletion.h"
+#include "transfers/downloadlistgenerator.h"
+#include "transfers/downloadlistupdater.h"
 #include "transfers/projectstates.h"
 #include "settings/kitesettings.h"
 #include "maintenance/logupload.h"
@@ -108,6 +111,18 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
             &PluginNetConnection::generateDownloadFileListSlot);
     connect(localProjectsScanner, &LocalProjectsScanner::buildRenderJobSubmenuSignal, this,
             &PluginNetConnection::buildRenderJobSubmenuSignal);
+
+    downloadListUpdater = new DownloadListUpdater(kiteSettings, this);
+    connect(downloadListUpdater, &DownloadListUpdater::generateDownloadFileListSignal, this,
+            &PluginNetConnection::generateDownloadFileListSlot);
+    connect(downloadListUpdater, &DownloadListUpdater::downloadJobSignal, this,
+            &PluginNetConnection::downloadJobSignal);
+    connect(this, &PluginNetConnection::fileListUpdateSignal, downloadListUpdater,
+            &DownloadListUpdater::fileListUpdateSlot);
+    connect(downloadListUpdater, &DownloadListUpdater::jobDownloadFinishedSignal, this,
+            &PluginNetConnection::downloadJobFinishedSlot);
+    downloadListGenerator = new DownloadListGenerator(this, kiteSettings);
+    downloadCompletion = new DownloadCompletion(this, kiteSettings);
     projectsFolderWatch = new ProjectsFolderWatch(this, kiteSettings);
 
     webSocketConnection = new KiteWebSocketConnection(kiteSettings, this);
@@ -419,12 +434,35 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
 void PluginNetConnection::jobBaseFilesForUploadSlot(KiteProject*) {}
 void PluginNetConnection::checkFilesSlot(KiteProject*) {}
 void PluginNetConnection::appRefreshSlot() {}
-void PluginNetConnection::downloadJobFinishedSlot(KiteProject*, int) {}
-void PluginNetConnection::generateDownloadFileListSlot() {}
 void PluginNetConnection::createDirsOnServerSlot(QSet<QString>, KiteProject*) {}
-void PluginNetConnection::generateOverlayRequestSlot(DownloadFile, KiteProject*) {}
-void PluginNetConnection::zipRequestSlot(DownloadFile, KiteProject*) {}
 void PluginNetConnection::unzipRequestSlot(UploadFile, KiteProject*) {}
+
+// Downloads live in DownloadListGenerator, DownloadListUpdater and
+// DownloadCompletion.
+
+void PluginNetConnection::generateDownloadFileListSlot()
+{
+    if (downloadListGenerator)
+        downloadListGenerator->generateDownloadFileList();
+}
+
+void PluginNetConnection::downloadJobFinishedSlot(KiteProject* jobObject, int error)
+{
+    if (downloadCompletion)
+        downloadCompletion->downloadJobFinished(jobObject, error);
+}
+
+void PluginNetConnection::zipRequestSlot(DownloadFile downloadFile, KiteProject* jobObject)
+{
+    if (downloadCompletion)
+        downloadCompletion->zipRequest(downloadFile, jobObject);
+}
+
+void PluginNetConnection::generateOverlayRequestSlot(DownloadFile downloadFile, KiteProject* jobObject)
+{
+    if (downloadCompletion)
+        downloadCompletion->generateOverlayRequest(downloadFile, jobObject);
+}
 
 // Update checks live in UpdateCheck, the log upload in LogUpload and the
 // licence tunnel in LicenseTunnel and ReverseTunnelProcess.

@@ -20,6 +20,9 @@
 
 class AccountHandlers;
 class CfgReader;
+class DownloadCompletion;
+class DownloadListGenerator;
+class DownloadListUpdater;
 class LocalProjectsScanner;
 class ProjectsFolderWatch;
 class ProjectStates;
@@ -66,6 +69,9 @@ public:
     LocalProjectsScanner* localProjectsScanner = nullptr;
     ProjectsFolderWatch* projectsFolderWatch = nullptr;
     ProjectStates* projectStates = nullptr;
+    DownloadListGenerator* downloadListGenerator = nullptr;
+    DownloadListUpdater* downloadListUpdater = nullptr;
+    DownloadCompletion* downloadCompletion = nullptr;
     LicenseTunnel* licenseTunnel = nullptr;
     UpdateCheck* updateCheck = nullptr;
     LogUpload* logUpload = nullptr;
