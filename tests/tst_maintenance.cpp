@@ -112,6 +112,7 @@ private slots:
     void autoupdatesignalSchedulesTheCheck_data();
     void autoupdatesignalSchedulesTheCheck();
     void updateJobFromTheFileList();
+    void updateJobEndIsReportedAndChecksAgain();
     void unusableUpdateEntriesAreSkipped_data();
     void unusableUpdateEntriesAreSkipped();
     void pluginConfigWritten_data();
@@ -347,6 +348,24 @@ void TestMaintenance::updateJobFromTheFileList()
     emit job->downloadProgressSignal(42.5f);
     QCOMPARE(progress.count(), 1);
     QCOMPARE(progress.first().first().toFloat(), 42.5f);
+}
+
+void TestMaintenance::updateJobEndIsReportedAndChecksAgain()
+{
+    KiteSettings* settings = m_client->settings;
+    m_client->plugin->checkforUpdates();
+    QVERIFY(settings->updateDownloadStarted);
+    const int running = settings->runningJobDownloads;
+    m_client->plugin->downloadUpdateFiles({"PluginNetConnection.dll:10"});
+    KiteProject* job = m_client->job(QStringLiteral("updateDownload"));
+    QVERIFY(job);
+    QSignalSpy finished(m_client->plugin, &PluginNetConnection::updateDownloadFinishedSignal);
+
+    // The downloader reports the job done: the download path ends it.
+    m_client->plugin->downloadJobFinishedSlot(job, 0);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(settings->runningJobDownloads, running);
+    QCOMPARE(m_client->sent(QStringLiteral("autoupdate")).size(), 2);
 }
 
 void TestMaintenance::unusableUpdateEntriesAreSkipped_data()
