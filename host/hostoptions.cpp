@@ -30,6 +30,21 @@ QCommandLineParser& setUp(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("accept-updates"),
                       QCoreApplication::translate("HostOptions",
                                                   "Fetch the files of an update the server announces.")});
+    parser.addOption({QStringLiteral("farm-storage"),
+                      QCoreApplication::translate(
+                          "HostOptions",
+                          "Run the stand-in transfers: the uploader copies the jobs' files into DIR/upload/<user>/, "
+                          "the downloader fetches their output from DIR/output/<user>/ (the farm simulator's "
+                          "--storage folder)."),
+                      QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("upload-pace-ms"),
+                      QCoreApplication::translate("HostOptions",
+                                                  "Delay between two copy steps (256 KiB each) of the stand-in uploader."),
+                      QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("download-pace-ms"),
+                      QCoreApplication::translate(
+                          "HostOptions", "Delay between two copy steps (256 KiB each) of the stand-in downloader."),
+                      QStringLiteral("MS")});
     return parser;
 }
 } // namespace
@@ -65,6 +80,30 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QStr
     options.acceptUpdates = parser.isSet(QStringLiteral("accept-updates"));
     if (parser.isSet(QStringLiteral("retry-base-ms")))
         options.retryBaseMs = parser.value(QStringLiteral("retry-base-ms")).toInt();
+    if (parser.isSet(QStringLiteral("farm-storage"))) {
+        options.farmStorage = parser.value(QStringLiteral("farm-storage"));
+        if (options.farmStorage.isEmpty()) {
+            error = QCoreApplication::translate("HostOptions", "--farm-storage needs a folder");
+            return false;
+        }
+        options.farmStorage = QDir::cleanPath(QDir(options.farmStorage).absolutePath());
+    }
+    if (parser.isSet(QStringLiteral("upload-pace-ms"))) {
+        bool ok = false;
+        options.uploadPaceMs = parser.value(QStringLiteral("upload-pace-ms")).toInt(&ok);
+        if (!ok || options.uploadPaceMs < 0) {
+            error = QCoreApplication::translate("HostOptions", "--upload-pace-ms needs a number of milliseconds");
+            return false;
+        }
+    }
+    if (parser.isSet(QStringLiteral("download-pace-ms"))) {
+        bool ok = false;
+        options.downloadPaceMs = parser.value(QStringLiteral("download-pace-ms")).toInt(&ok);
+        if (!ok || options.downloadPaceMs < 0) {
+            error = QCoreApplication::translate("HostOptions", "--download-pace-ms needs a number of milliseconds");
+            return false;
+        }
+    }
     if (!options.probe && options.appDir.isEmpty()) {
         error = QCoreApplication::translate("HostOptions", "either --probe or --app-dir DIR is needed");
         return false;

@@ -8,6 +8,8 @@
 #include "settings/kitesettings.h"
 #include "maintenanceprinter.h"
 #include "signalprinter.h"
+#include "standindownloader.h"
+#include "standinuploader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -94,6 +96,10 @@ bool KiteHost::start()
         return false;
     m_plugin->setKiteSettings(m_settings);
     connectHostDuties();
+    if (!m_options.farmStorage.isEmpty()) {
+        startStandInUploader();
+        startStandInDownloader();
+    }
 
     m_out << "kitehost: plug-in " << m_pluginObject->metaObject()->className() << " version "
           << m_plugin->getPluginVersion() << " running, application directory " << m_settings->applicationDirectory()
@@ -142,6 +148,73 @@ void KiteHost::connectHostDuties()
                 m_out << "notification [" << type << "] " << title << ": " << message << '\n';
                 m_out.flush();
             });
+}
+
+void KiteHost::startStandInUploader()
+{
+    m_uploader = new StandInUploader(m_plugin, m_settings, m_options.farmStorage, this);
+    m_uploader->setPaceMs(m_options.uploadPaceMs);
+    // The uploader plug-in's side of the host's connections.
+    connect(m_plugin->getObject(), SIGNAL(UploadJobSignal()), m_uploader, SLOT(uploadJobSlot()));
+
+    auto print = [this](const QString& line) {
+        m_out << "uploader: " << line << '\n';
+        m_out.flush();
+    };
+    connect(m_uploader, &StandInUploader::jobStarted, this,
+            [print](KiteProject* job) { print(QStringLiteral("started ") + job->name); });
+    connect(m_uploader, &StandInUploader::fileStarted, this, [print](KiteProject* job, const QString& path, qint64 offset) {
+        print(job->name + QStringLiteral(": ") + path
+              + (offset > 0 ? QStringLiteral(" from byte ") + QString::number(offset) : QString()));
+    });
+    connect(m_uploader, &StandInUploader::copyFailed, this,
+            [print](KiteProject* job, const QString& path, const QString& reason) {
+                print(job->name + QStringLiteral(": ") + path + QStringLiteral(" failed, retrying later: ") + reason);
+            });
+    connect(m_uploader, &StandInUploader::jobFinished, this, [print](KiteProject* job) {
+        print(job->name + QStringLiteral(": all files copied, ") + QString::number(job->bytesSentTotal)
+              + QStringLiteral(" bytes counted, check requested"));
+    });
+    connect(m_uploader, &StandInUploader::jobStopped, this, [print](KiteProject* job, const QString& reason) {
+        print(job->name + QStringLiteral(": stopped (") + reason + QLatin1Char(')'));
+    });
+    connect(m_uploader, &StandInUploader::jobRefused, this, [print](KiteProject* job, const QString& reason) {
+        print(job->name + QStringLiteral(": refused: ") + reason);
+    });
+    m_out << "kitehost: stand-in uploader copies into " << m_options.farmStorage << "/upload/<user>\n";
+    m_out.flush();
+}
+
+void KiteHost::startStandInDownloader()
+{
+    m_downloader = new StandInDownloader(m_plugin, m_settings, m_options.farmStorage, this);
+    m_downloader->setPaceMs(m_options.downloadPaceMs);
+    // The downloader plug-in's side of the host's connections.
+    connect(m_plugin->getObject(), SIGNAL(downloadJobSignal()), m_downloader, SLOT(downloadJobSlot()));
+
+    auto print = [this](const QString& line) {
+        m_out << "downloader: " << line << '\n';
+        m_out.flush();
+    };
+    connect(m_downloader, &StandInDownloader::jobStarted, this,
+            [print](KiteProject* job) { print(QStringLiteral("started ") + job->name); });
+    connect(m_downloader, &StandInDownloader::fileStarted, this,
+            [print](KiteProject* job, const QString& path, qint64 offset) {
+                print(job->name + QStringLiteral(": ") + path
+                      + (offset > 0 ? QStringLiteral(" resumed at byte ") + QString::number(offset) : QString()));
+            });
+    connect(m_downloader, &StandInDownloader::fileFailed, this,
+            [print](KiteProject* job, const QString& path, const QString& reason) {
+                print(job->name + QStringLiteral(": ") + path + QStringLiteral(" failed: ") + reason);
+            });
+    connect(m_downloader, &StandInDownloader::jobFinished, this, [print](KiteProject* job, int errors) {
+        print(job->name + QStringLiteral(": list worked through, ") + QString::number(errors) + QStringLiteral(" errors"));
+    });
+    connect(m_downloader, &StandInDownloader::jobStopped, this, [print](KiteProject* job, const QString& reason) {
+        print(job->name + QStringLiteral(": stopped (") + reason + QLatin1Char(')'));
+    });
+    m_out << "kitehost: stand-in downloader copies from " << m_options.farmStorage << "/output/<user>\n";
+    m_out.flush();
 }
 
 void KiteHost::shutDown()

@@ -11,6 +11,8 @@ class JobMenuView;
 class LoginKeeper;
 class PluginNetConnectionInterface;
 class QTextStream;
+class StandInDownloader;
+class StandInUploader;
 
 // The reference host: loads the network-connection plug-in, hands it the
 // shared settings, makes the connections a host makes and prints what the
@@ -37,6 +39,8 @@ signals:
 private:
     bool loadPlugin();
     void connectHostDuties();
+    void startStandInUploader();
+    void startStandInDownloader();
 
     HostOptions m_options;
     QTextStream& m_out;
@@ -47,5 +51,7 @@ private:
     QPointer<QObject> m_pluginObject;
     LoginKeeper* m_loginKeeper = nullptr;
     JobMenuView* m_jobMenu = nullptr;
+    StandInUploader* m_uploader = nullptr;
+    StandInDownloader* m_downloader = nullptr;
     bool m_shuttingDown = false;
 };

@@ -17,7 +17,7 @@ class PluginNetConnectionInterface;
 class QFile;
 
 // The reference host's stand-in for the downloader plug-in (the downloader's
-// side of Part 1.4): instead of fetching a job's output from the farm's file
+// side): instead of fetching a job's output from the farm's file
 // servers it copies it from the farm simulator's storage folder,
 // "<root>/output/<user>/<downloadPath><path>", into the job's local download
 // folder (localDownloadDirCustom, else localDownloadDir).

@@ -46,6 +46,7 @@ private slots:
 
     void portalMarkersOpenInOrder();
     void calculatorMarkerCarriesItsValues();
+    void loginRescansTheProjectsFolder();
     void newJobFileIsAnnounced();
     void knownJobFileIsNotAnnounced();
     void changeDuringAPassGivesOneMorePass();
@@ -101,6 +102,16 @@ void TestProjectsFolder::calculatorMarkerCarriesItsValues()
     m_client->plugin->directoryChangedSlot(m_client->projectsFolder());
     QCOMPARE(openedLinks(), QStringList{m_client->settings->calculatorUrl + "?frames=100&ghz=3.2"});
     QVERIFY(!QFile::exists(m_client->projectsFolder() + "/opencalcwithvalues.txt"));
+}
+
+void TestProjectsFolder::loginRescansTheProjectsFolder()
+{
+    // A job exported while the client was not running is found at login,
+    // although the refresh marker of the start-up is still in the folder.
+    m_client->writeJob(QStringLiteral("exported"), {QStringLiteral("renderer=vray")});
+    QVERIFY(QFile::exists(m_client->projectsFolder() + "/di2_orv_refresh.txt"));
+    m_client->plugin->loginSuccessSlot(0);
+    QTRY_COMPARE(m_client->sent(QStringLiteral("getProjectFolderContents")).size(), 1);
 }
 
 void TestProjectsFolder::newJobFileIsAnnounced()
@@ -176,6 +187,10 @@ void TestProjectsFolder::scannerCreatesLocalJobs()
 
     m_client->writeJob(QStringLiteral("scan"), {QStringLiteral("renderer=vray")}, withScene);
     m_client->writeUserFile(QStringLiteral("scan.jpg"), QByteArray(40, 'j'));
+    // The scanner alone: the upload orchestration would choose the
+    // job's upload server again from its cfg.
+    QVERIFY(disconnect(m_client->plugin->localProjectsScanner, &LocalProjectsScanner::jobForUploadSignal, m_client->plugin,
+                       &PluginNetConnection::jobBaseFilesForUploadSlot));
     QSignalSpy upload(m_client->plugin->localProjectsScanner, &LocalProjectsScanner::jobForUploadSignal);
     QSignalSpy polls(m_client->plugin->localProjectsScanner, &LocalProjectsScanner::getProjectStatesSignal);
     const QJsonArray listing{QJsonObject{{"file", "scan.jpg"}, {"size", 40}}, QJsonObject{{"file", "scan"}, {"size", 5}}};

@@ -10,6 +10,7 @@
 #include "transfers/downloadcompletion.h"
 #include "transfers/downloadlistgenerator.h"
 #include "transfers/projectstates.h"
+#include "transfers/uploadorchestrator.h"
 #include "tunnel/licensetunnel.h"
 
 #include <QDesktopServices>
@@ -100,8 +101,12 @@ void MessageDispatcher::dispatch(const QString& message)
         m_projectStates->projectsReply(object);
     if (is("prepareTestFile") || is("prepareTestFileLink"))
         emit m_plugin->testFilePreparedSignal(data.value(QStringLiteral("result")).toBool());
+    if (is("textureCacheLookup"))
+        m_plugin->uploadOrchestrator->textureCacheReply(object);
     if (is("getUserToken"))
         openLinkWithToken(object);
+    if (is("getTexFiles"))
+        m_plugin->uploadOrchestrator->texFilesReply(object);
     if (is("getTeams"))
         m_accounts->teamList(object);
     if (is("sshInfo"))
@@ -134,10 +139,21 @@ void MessageDispatcher::dispatch(const QString& message)
         return;
     }
 
+    UploadOrchestrator* uploads = m_plugin->uploadOrchestrator;
+    if (is("createDirs"))
+        uploads->createDirsReply(object, job);
+    if (is("checkFiles"))
+        uploads->checkFilesReply(object, job);
+    if (is("addjob"))
+        uploads->addJobReply(object, job);
     if (is("getOutputDir"))
         m_plugin->downloadListGenerator->outputDirReply(object, job);
+    if (is("getTexFolderContents"))
+        uploads->texFolderContentsReply(object, job);
     if (is("generateOverlay"))
         m_plugin->downloadCompletion->overlayReply(data, job);
+    if (is("pack") || is("unpack"))
+        uploads->packReply(object, job);
     applicationRequest(action, data, job);
 }
 

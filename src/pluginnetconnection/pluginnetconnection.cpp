@@ -15,6 +15,7 @@
 #include "transfers/downloadlistgenerator.h"
 #include "transfers/downloadlistupdater.h"
 #include "transfers/projectstates.h"
+#include "transfers/uploadorchestrator.h"
 #include "settings/kitesettings.h"
 #include "maintenance/logupload.h"
 #include "maintenance/updatecheck.h"
@@ -99,6 +100,7 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
 
     cfgReader = new CfgReader(kiteSettings, this);
     connect(cfgReader, &CfgReader::createDirsOnServerSignal, this, &PluginNetConnection::createDirsOnServerSlot);
+    uploadOrchestrator = new UploadOrchestrator(this, kiteSettings, cfgReader);
 
     localProjectsScanner = new LocalProjectsScanner(kiteSettings, this);
     connect(localProjectsScanner, &LocalProjectsScanner::jobForUploadSignal, this,
@@ -269,9 +271,9 @@ void PluginNetConnection::loginSuccessSlot(int status)
         settingsSavedSlot();
 
     loginRequiredForChange = false;
-    QFile marker(kiteSettings->localProjectsFolder + QStringLiteral("/di2_orv_refresh.txt"));
-    if (marker.open(QIODevice::WriteOnly))
-        marker.close();
+    // The marker made at start-up is usually still there: only a new file
+    // changes the folder and so wakes the watcher for the rescan.
+    touchRefreshMarker();
 
     if (kiteSettings->connectLicenseServer)
         sendSshInfo();
@@ -427,15 +429,37 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
         qCDebug(lcPlugin).noquote() << QString::fromLatin1(text.toBase64());
 }
 
-// ---------------------------------------------------------------------------
-// Slots whose subsystems are not wired into this plug-in yet. They keep their
-// place in the meta-object, which the host relies on.
+// Upload orchestration lives in UploadOrchestrator.
 
-void PluginNetConnection::jobBaseFilesForUploadSlot(KiteProject*) {}
-void PluginNetConnection::checkFilesSlot(KiteProject*) {}
-void PluginNetConnection::appRefreshSlot() {}
-void PluginNetConnection::createDirsOnServerSlot(QSet<QString>, KiteProject*) {}
-void PluginNetConnection::unzipRequestSlot(UploadFile, KiteProject*) {}
+void PluginNetConnection::jobBaseFilesForUploadSlot(KiteProject* jobForUpload)
+{
+    if (uploadOrchestrator)
+        uploadOrchestrator->startJob(jobForUpload);
+}
+
+void PluginNetConnection::checkFilesSlot(KiteProject* jobObject)
+{
+    if (uploadOrchestrator)
+        uploadOrchestrator->checkFiles(jobObject);
+}
+
+void PluginNetConnection::appRefreshSlot()
+{
+    if (uploadOrchestrator)
+        uploadOrchestrator->appRefresh();
+}
+
+void PluginNetConnection::createDirsOnServerSlot(QSet<QString> dirsToCreateOnServer, KiteProject* jobObject)
+{
+    if (uploadOrchestrator)
+        uploadOrchestrator->createDirsOnServer(dirsToCreateOnServer, jobObject);
+}
+
+void PluginNetConnection::unzipRequestSlot(UploadFile uploadFile, KiteProject* jobObject)
+{
+    if (uploadOrchestrator)
+        uploadOrchestrator->unzipRequest(uploadFile, jobObject);
+}
 
 // Downloads live in DownloadListGenerator, DownloadListUpdater and
 // DownloadCompletion.

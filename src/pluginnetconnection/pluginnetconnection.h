@@ -34,6 +34,7 @@ class LicenseTunnel;
 class LogUpload;
 class ReverseTunnelProcess;
 class UpdateCheck;
+class UploadOrchestrator;
 
 // The plug-in object the host obtains from the library. It owns the working
 // objects of each subsystem and wires them together; the work itself lives in
@@ -69,6 +70,7 @@ public:
     LocalProjectsScanner* localProjectsScanner = nullptr;
     ProjectsFolderWatch* projectsFolderWatch = nullptr;
     ProjectStates* projectStates = nullptr;
+    UploadOrchestrator* uploadOrchestrator = nullptr;
     DownloadListGenerator* downloadListGenerator = nullptr;
     DownloadListUpdater* downloadListUpdater = nullptr;
     DownloadCompletion* downloadCompletion = nullptr;
