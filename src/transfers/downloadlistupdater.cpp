@@ -14,12 +14,55 @@
 #include <QJsonObject>
 #include <QSettings>
 
+#include <limits>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace {
 
 const QLatin1String markerSuffix("dlstarted");
 constexpr int markerSuffixLength = 10; // ".dlstarted"
+
+// Calls `visit(name, size)` for each plain file of `dirPath` that is not
+// hidden, symbolic links to files included (QDir::Files). On Unix the folder is
+// read directly: one stat per file, without the bookkeeping of QFileInfo, which
+// makes the local inventory several times cheaper for large outputs. Windows
+// delivers the sizes with the directory listing itself.
+template <typename Visit>
+void forEachPlainFile(const QString& dirPath, Visit visit)
+{
+#ifdef Q_OS_UNIX
+    DIR* dir = ::opendir(QFile::encodeName(dirPath).constData());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue; // hidden, "." and ".."
+#ifdef _DIRENT_HAVE_D_TYPE
+        if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            continue;
+#endif
+        struct stat info;
+        if (::fstatat(dirFd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        visit(QFile::decodeName(entry->d_name), qint64(info.st_size));
+    }
+    ::closedir(dir);
+#else
+    QDirIterator it(dirPath, QDir::Files | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        visit(info.fileName(), info.size());
+    }
+#endif
+}
 
 QString flag(bool value)
 {
@@ -27,12 +70,12 @@ QString flag(bool value)
 }
 
 // Sizes arrive as JSON numbers; a text holding a number is taken as well.
-// -1 for anything else.
+// -1 for anything else, also for numbers beyond what a qint64 holds.
 qint64 listedSize(const QJsonValue& value)
 {
     if (value.isDouble()) {
         const double size = value.toDouble();
-        return size >= 0 ? static_cast<qint64>(size) : -1;
+        return size >= 0 && size < 9223372036854775808.0 ? static_cast<qint64>(size) : -1;
     }
     if (value.isString()) {
         bool ok = false;
@@ -40,6 +83,13 @@ qint64 listedSize(const QJsonValue& value)
         return ok && size >= 0 ? size : -1;
     }
     return -1;
+}
+
+// Byte totals of a listing stop at the 64-bit limit instead of wrapping
+// around, whatever sizes the server lists.
+qint64 addSize(qint64 total, qint64 size)
+{
+    return size > std::numeric_limits<qint64>::max() - total ? std::numeric_limits<qint64>::max() : total + size;
 }
 
 // The trial information file of a job, read once per listing and only when a
@@ -136,7 +186,7 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
     }
 
     log(job->name + QStringLiteral(": dir exists (48):") + localDir);
-    const LocalInventory local = buildInventory(localDir, dirListServer, job);
+    const LocalInventory local = buildInventory(localDir, dirListServer, fileNames.size(), job);
     compareListing(fileNames, local, job);
     startOrFinish(job);
     job->outputDirRequested = false;
@@ -144,14 +194,16 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
 
 DownloadListUpdater::LocalInventory DownloadListUpdater::buildInventory(const QString& localDir,
                                                                         const QJsonArray& dirListServer,
-                                                                        KiteProject* job)
+                                                                        int listedFiles, KiteProject* job)
 {
     QElapsedTimer clock;
     clock.start();
     LocalInventory local;
+    // The local folder rarely holds more files than the listing names.
+    local.sizes.reserve(listedFiles);
     QSet<QString> seenFolders;
     for (const QJsonValue& entry : dirListServer) {
-        const QString folder = entry.toObject().value(QStringLiteral("file")).toString();
+        const QString folder = entry.toObject().value(QLatin1String("file")).toString();
         if (!OutputPaths::isSafeFolder(folder)) {
             log(job->name + QStringLiteral(": folder name from the server refused, skipped: ") + OutputPaths::printable(folder), 0);
             continue;
@@ -169,16 +221,12 @@ DownloadListUpdater::LocalInventory DownloadListUpdater::buildInventory(const QS
         }
 
         const QString prefix = folder.isEmpty() ? QString() : folder + QLatin1Char('/');
-        QDirIterator it(dirPath, QDir::Files | QDir::NoDotAndDotDot);
-        while (it.hasNext()) {
-            it.next();
-            const QFileInfo info = it.fileInfo();
-            const QString name = info.fileName();
+        forEachPlainFile(dirPath, [&local, &prefix](const QString& name, qint64 size) {
             const QString key = prefix + name;
-            local.sizes.insert(key, info.size());
+            local.sizes.insert(key, size);
             if (name.endsWith(markerSuffix))
                 local.interrupted.insert(key.left(key.size() - markerSuffixLength));
-        }
+        });
     }
     log(job->name + QStringLiteral(": 151: build hash runtime:") + QString::number(clock.elapsed()));
     return local;
@@ -196,16 +244,16 @@ void DownloadListUpdater::compareListing(const QJsonArray& fileNames, const Loca
 
     for (const QJsonValue& value : fileNames) {
         const QJsonObject entry = value.toObject();
-        const qint64 size = listedSize(entry.value(QStringLiteral("size")));
+        const qint64 size = listedSize(entry.value(QLatin1String("size")));
         if (size == ignoredFileSize)
             continue;
-        const QString path = entry.value(QStringLiteral("file")).toString();
+        const QString path = entry.value(QLatin1String("file")).toString();
         if (size < 0 || !OutputPaths::isSafeRelativePath(path)) {
             log(job->name + QStringLiteral(": file name from the server refused, skipped: ") + OutputPaths::printable(path), 0);
             continue;
         }
 
-        job->downloadBytesTotal += size;
+        job->downloadBytesTotal = addSize(job->downloadBytesTotal, size);
         const qint64 localSize = local.sizes.value(path, 0);
 
         if (localSize == 0) {
@@ -220,13 +268,13 @@ void DownloadListUpdater::compareListing(const QJsonArray& fileNames, const Loca
 
         const qint64 expected = trial ? trialInfo.localSizeFor(path, size) : size;
         if (expected == localSize) {
-            job->bytesReceivedTotal += localSize;
+            job->bytesReceivedTotal = addSize(job->bytesReceivedTotal, localSize);
             continue;
         }
 
         const bool interrupted = local.interrupted.contains(path);
         if (interrupted)
-            job->bytesReceivedTotal += localSize;
+            job->bytesReceivedTotal = addSize(job->bytesReceivedTotal, localSize);
         if (job->overwriteAll || interrupted || job->overwriteYesList.contains(path)) {
             DownloadFile file;
             file.path = path;

@@ -48,7 +48,8 @@ private:
     };
 
     void routeOverwriteQuestions(KiteProject* job);
-    LocalInventory buildInventory(const QString& localDir, const QJsonArray& dirListServer, KiteProject* job);
+    LocalInventory buildInventory(const QString& localDir, const QJsonArray& dirListServer, int listedFiles,
+                                  KiteProject* job);
     void compareListing(const QJsonArray& fileNames, const LocalInventory& local, KiteProject* job);
     void startOrFinish(KiteProject* job);
     void log(const QString& message, int level = 3);
