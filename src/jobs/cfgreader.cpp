@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <algorithm>
+#include <limits>
+
 Q_LOGGING_CATEGORY(lcJobsCfg, "kite.jobs.cfg")
 
 namespace {
@@ -60,6 +63,21 @@ bool containsAnyEntry(const QString& value, const QStringList& entries)
             return true;
     }
     return false;
+}
+
+// The job's upload total grows by each file's size; a cfg listing sizes near
+// the 64-bit limit must not wrap it around.
+qint64 addSize(qint64 total, qint64 size)
+{
+    return size > std::numeric_limits<qint64>::max() - total ? std::numeric_limits<qint64>::max() : total + size;
+}
+
+// The render priority is 49 + N; a huge N stays within int instead of
+// wrapping around to a negative priority.
+int renderPriority(int n)
+{
+    const qint64 priority = 49 + static_cast<qint64>(n);
+    return static_cast<int>(std::min<qint64>(priority, std::numeric_limits<int>::max()));
 }
 
 bool openUtf8(QFile& file, QIODevice::OpenMode mode, QTextStream& stream)
@@ -218,7 +236,7 @@ QList<UploadFile> CfgReader::readJobConfig(KiteProject* job, bool checkOnly, boo
                     uploadFile.size = size;
                     files.append(uploadFile);
                     if (!checkOnly) {
-                        job->uploadBytesTotal += size;
+                        job->uploadBytesTotal = addSize(job->uploadBytesTotal, size);
                         kiteSettings->writeToLog(QStringLiteral("appended") + lastPath + QLatin1String(" : ")
                                                      + QString::number(size)
                                                      + QLatin1String(" jobObject->uploadBytesTotal: ")
@@ -241,7 +259,7 @@ QList<UploadFile> CfgReader::readJobConfig(KiteProject* job, bool checkOnly, boo
                 hasPathLocal = true;
             }
         } else if (line.startsWith(QLatin1String("prio="))) {
-            job->renderPriority = 49 + intValue(line.mid(5));
+            job->renderPriority = renderPriority(intValue(line.mid(5)));
             kiteSettings->writeToLog(QStringLiteral("renderPriority: ") + QString::number(job->renderPriority),
                                      LogVerbose);
         } else if (line.startsWith(QLatin1String("[files]"))) {

@@ -3,6 +3,8 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <cmath>
+
 // Reading members of server messages. Strings are taken as they are; a number
 // where a text is expected is read as its integer text, so ids and counts sent
 // as numbers are not lost. Anything else reads as empty text or 0.
@@ -14,7 +16,10 @@ inline QString text(const QJsonValue& value)
         return value.toString();
     if (value.isDouble()) {
         const double number = value.toDouble();
-        if (number == static_cast<double>(static_cast<qint64>(number)))
+        // Whole numbers within the 64-bit range read as integers; others
+        // (fractions, 1e300) as their shortest exact text.
+        const bool inRange = number >= -9223372036854775808.0 && number < 9223372036854775808.0;
+        if (inRange && number == std::trunc(number))
             return QString::number(static_cast<qint64>(number));
         return QString::number(number, 'g', 17);
     }

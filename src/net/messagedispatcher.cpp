@@ -3,6 +3,7 @@
 #include "jobs/kiteproject.h"
 #include "maintenance/updatecheck.h"
 #include "net/accounthandlers.h"
+#include "net/jsonguard.h"
 #include "net/messagesplitter.h"
 #include "net/netlogging.h"
 #include "pluginnetconnection/pluginnetconnection.h"
@@ -52,8 +53,14 @@ void MessageDispatcher::dispatch(const QString& message)
         return;
     }
 
+    const QByteArray text = MessageSplitter::lastObject(message).toUtf8();
+    // Qt's parser would leak the first value of a repeated member name.
+    if (JsonGuard::hasRepeatedMemberName(text)) {
+        log(QStringLiteral("jsonerror: repeated member name"), 3);
+        return;
+    }
     QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(MessageSplitter::lastObject(message).toUtf8(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError) {
         log(QStringLiteral("jsonerror: ") + error.errorString(), 3);
         return;
