@@ -14,4 +14,11 @@ function(kite_apply_common_settings target)
             -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
         target_link_options(${target} PRIVATE -fsanitize=address,undefined)
     endif()
+    # Fuzzing build (clang): coverage for libFuzzer and both sanitizers; the
+    # fuzz targets add -fsanitize=fuzzer when they link.
+    if(KITE_FUZZ)
+        target_compile_options(${target} PRIVATE
+            -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    endif()
 endfunction()

@@ -11,6 +11,10 @@ KITE_PACKAGES=(
     fonts-dejavu-core openssl
 )
 
+# Debian packages the fuzz targets need on top (clang and its libFuzzer and
+# sanitizer runtimes).
+KITE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
 kite_missing_packages() {
     local missing=() pkg
     for pkg in "$@"; do
