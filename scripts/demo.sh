@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The main job: builds what is missing, then runs the client end to end on this
-# machine: the farm simulator on loopback and the reference host with the
-# plug-in against it. Everything it writes goes to a temporary folder.
+# machine. The farm simulator listens on loopback; the reference host loads the
+# plug-in, logs in, and its stand-in transfer plug-ins move the files. A scene
+# exporter's job is written into the projects folder and goes through upload,
+# queue, rendering and download until its frames are in its output folder.
+# Everything it writes goes to a temporary folder.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -15,9 +18,12 @@ HOST="$KITE_ROOT/build/bin/kitehost"
 FARMSIM="$KITE_ROOT/build/bin/farmsim"
 WORK="$(mktemp -d -t kite-demo.XXXXXX)"
 SIM_PID=""
+HOST_PID=""
 cleanup() {
-    # Only the simulator this script started.
-    if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; fi
+    # Only the processes this script started.
+    for pid in "$HOST_PID" "$SIM_PID"; do
+        if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+    done
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -29,7 +35,10 @@ echo "== The host finds the plug-in by its interface identifier"
 
 echo
 echo "== The farm simulator listens on loopback"
-mkdir -p "$WORK/app" "$WORK/projects/demo" "$WORK/farm"
+APP="$WORK/app"
+PROJECTS="$WORK/projects"
+FARM="$WORK/farm"
+mkdir -p "$APP" "$PROJECTS/demo/tex" "$FARM"
 cat > "$WORK/accounts.json" <<'JSON'
 {
   "accounts": [
@@ -41,20 +50,19 @@ cat > "$WORK/accounts.json" <<'JSON'
       "login": {
         "customFtpPass": "demo-transfer-secret",
         "enableTeams": true,
-        "maxRunningDownloads": 3,
+        "maxRunningDownloads": 2,
         "maxRunningUploads": 2,
-        "textureCacheEnabled": true,
         "teams": [
           {"id": "7", "name": "Studio North", "approxrp": "0.0", "rp_available": "480.0", "active": true},
-          {"id": "9", "name": "Night Shift", "approxrp": "55.5", "rp_available": "60.0", "active": true, "trial": true},
-          {"id": "11", "name": "Archive", "approxrp": "1.0", "rp_available": "1.0", "active": false}
+          {"id": "9", "name": "Night Shift", "approxrp": "55.5", "rp_available": "60.0", "active": true, "trial": true}
         ]
       }
     }
   ]
 }
 JSON
-"$FARMSIM" --listen 127.0.0.1:0 --accounts "$WORK/accounts.json" > "$WORK/farmsim.out" 2>"$WORK/farmsim.err" &
+"$FARMSIM" --listen 127.0.0.1:0 --accounts "$WORK/accounts.json" --storage "$FARM" --pace-ms 700 --frames 5 \
+    > "$WORK/farmsim.out" 2> "$WORK/farmsim.err" &
 SIM_PID=$!
 URL=""
 for _ in $(seq 1 100); do
@@ -67,17 +75,39 @@ if [ -z "$URL" ]; then
     cat "$WORK/farmsim.err" >&2
     exit 1
 fi
-echo "farmsim: listening on $URL"
+echo "farmsim: listening on $URL, storage $FARM"
 
 echo
-echo "== The host logs in as 'demo' and runs for a few seconds"
-cat > "$WORK/app/settings.ini" <<INI
+echo "== A scene exporter writes a job into the projects folder"
+# Scene package, preview and two textures, listed in the job's cfg.
+head -c 300000 /dev/urandom > "$PROJECTS/demo/demo_scene"
+head -c 20000 /dev/urandom > "$PROJECTS/demo/demo_scene.jpg"
+head -c 150000 /dev/urandom > "$PROJECTS/demo/tex/wood.png"
+head -c 90000 /dev/urandom > "$PROJECTS/demo/tex/metal.png"
+size() { stat -c %s "$1"; }
+printf '%s\r\n' \
+    "renderer=vray" \
+    "program=max" \
+    "autostart=1" \
+    "prio=1" \
+    "[files]" \
+    "paths=2" \
+    "path0=tex/wood.png" \
+    "pathlocal0=$PROJECTS/demo/tex/wood.png" \
+    "pathsize0=$(size "$PROJECTS/demo/tex/wood.png")" \
+    "path1=tex/metal.png" \
+    "pathlocal1=$PROJECTS/demo/tex/metal.png" \
+    "pathsize1=$(size "$PROJECTS/demo/tex/metal.png")" \
+    > "$PROJECTS/demo/demo_scene.cfg"
+ls -l "$PROJECTS/demo" "$PROJECTS/demo/tex" | sed 's/^/  /'
+
+cat > "$APP/settings.ini" <<INI
 [UserData]
 username=demo
 firstRunDone=true
 
 [PathOptions]
-localProjectsFolder=$WORK/projects
+localProjectsFolder=$PROJECTS
 
 [Network]
 serverWss=$URL
@@ -86,15 +116,87 @@ serverWssTemplate=$URL/%1
 [Settings]
 logLevel=2
 INI
-KITE_PASSWORD=demo-password "$HOST" --app-dir "$WORK/app" --exit-after 3
+
+echo
+echo "== The host logs in as 'demo'; the job goes through upload, rendering and download"
+KITE_PASSWORD=demo-password "$HOST" --app-dir "$APP" --farm-storage "$FARM" \
+    --upload-pace-ms 40 --download-pace-ms 40 --menu-snapshot "$WORK/jobmenu.png" > "$WORK/host.out" 2>&1 &
+HOST_PID=$!
+touch "$PROJECTS/di2_orv_refresh.txt"
+
+shown=0
+done_ok=0
+for _ in $(seq 1 1200); do
+    # Show the host's lines as they come: login, status lines, transfers.
+    total=$(wc -l < "$WORK/host.out")
+    if [ "$total" -gt "$shown" ]; then
+        sed -n "$((shown + 1)),${total}p" "$WORK/host.out" | grep -E '^(kitehost|job:|notification|signal (loginSuccess|UploadJob|downloadJob))' || true
+        shown=$total
+    fi
+    if grep -q 'DOWNLOADED (100%)' "$WORK/host.out"; then
+        done_ok=1
+        break
+    fi
+    if ! kill -0 "$HOST_PID" 2>/dev/null; then
+        break
+    fi
+    sleep 0.1
+done
+if [ "$done_ok" -ne 1 ]; then
+    echo "the job did not finish; the host said:" >&2
+    tail -40 "$WORK/host.out" >&2
+    exit 1
+fi
+kill -TERM "$HOST_PID"
+wait "$HOST_PID" || true
+HOST_PID=""
+sed -n "$((shown + 1)),\$p" "$WORK/host.out" | grep -E '^(kitehost|job:|notification)' || true
+
+echo
+echo "== The job's files on the farm equal the local ones"
+for f in demo_scene demo_scene.jpg tex/wood.png tex/metal.png; do
+    cmp "$PROJECTS/demo/$f" "$FARM/upload/demo/$f"
+    echo "  $f: $(size "$FARM/upload/demo/$f") bytes, identical"
+done
+# The client appends status lines to its cfg after the upload; the farm holds
+# the cfg as it was sent.
+sent=$(size "$FARM/upload/demo/demo_scene.cfg")
+cmp -n "$sent" "$PROJECTS/demo/demo_scene.cfg" "$FARM/upload/demo/demo_scene.cfg"
+echo "  demo_scene.cfg: $sent bytes as sent, identical"
+
+
+echo
+echo "== The rendered frames in the job's output folder equal the farm's"
+OUTPUT="$(tr -d '\r' < "$PROJECTS/demo/demo_scene.cfg" | sed -n 's/^downloadpath=//p' | tail -n1)"
+echo "  output folder: $OUTPUT"
+count=0
+while IFS= read -r -d '' frame; do
+    rel="${frame#"$FARM/output/demo/demo_scene/"}"
+    cmp "$frame" "$OUTPUT/$rel"
+    echo "  $rel: $(size "$frame") bytes, identical"
+    count=$((count + 1))
+done < <(find "$FARM/output/demo/demo_scene" -type f -print0 | sort -z)
+[ "$count" -gt 0 ]
+if find "$OUTPUT" -name '*dlstarted' | grep -q .; then
+    echo "unfinished download markers left behind" >&2
+    exit 1
+fi
+
+echo
+echo "== Lines the client appended to the job's cfg"
+tr -d '\r' < "$PROJECTS/demo/demo_scene.cfg" | sed -n '/^pathsize1=/,$p' | grep -v '^pathsize1=' | grep -v '^$' | sed 's/^/  /'
 
 echo
 echo "== Account files the plug-in wrote into the projects folder"
-for f in "$WORK/projects/demo/accounts.txt" "$WORK/projects/accounts.txt" "$WORK/projects/team_accounts.txt" "$WORK/projects/beta.txt"; do
-    echo "-- ${f#"$WORK"/}"
-    cat "$f"
+for f in demo/accounts.txt accounts.txt team_accounts.txt beta.txt; do
+    echo "-- $f"
+    sed 's/^/  /' "$PROJECTS/$f"
 done
-
+if [ -f "$WORK/jobmenu.png" ]; then
+    mkdir -p "$KITE_ROOT/build/demo"
+    cp "$WORK/jobmenu.png" "$KITE_ROOT/build/demo/jobmenu.png"
+    echo
+    echo "The job menu as the host showed it last: build/demo/jobmenu.png"
+fi
 echo
-echo "== The shared log (logFile.log)"
-cat "$WORK/app/logFile.log"
+echo "Demo finished: $count frames downloaded."
