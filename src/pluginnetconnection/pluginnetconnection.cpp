@@ -233,6 +233,7 @@ void PluginNetConnection::websocketTimeoutSlot()
 {
     emit writeToLog(QStringLiteral("relaying timeout signal to traymenu..."), 3);
     getProjectStatesRunning = false;
+    pollAfterLogin = true;
     emit websocketTimeoutSignal();
 }
 
@@ -277,6 +278,19 @@ void PluginNetConnection::loginSuccessSlot(int status)
 
     if (kiteSettings->connectLicenseServer)
         sendSshInfo();
+
+    // Pushes sent while the connection was down are lost: after a login that
+    // follows a lost connection, once the host has taken it (and switched the
+    // sync on), poll the projects list, whatever poll was outstanding on the
+    // old connection.
+    if (pollAfterLogin) {
+        pollAfterLogin = false;
+        QTimer::singleShot(0, this, [this] {
+            getProjectStatesRunning = false;
+            getProjectStatesTimer->stop();
+            projectStates->requestProjectStates(QStringLiteral("login"));
+        });
+    }
 }
 
 void PluginNetConnection::deleteLocalJobSlot(KiteProject* jobObject)

@@ -91,6 +91,8 @@ public:
     bool updateTimerRunning = false;
     bool updateTimerStartedOnce = false;
     bool rescanAfterLogin = false;
+    // The connection was lost: the next login polls the projects list.
+    bool pollAfterLogin = false;
     // State of the projects-folder passes: one is running, a change arrived
     // during it, the live-upload job exists, and a relevant change arrived
     // while no user was logged in.

@@ -1,0 +1,473 @@
+#include "dialogs/errormessagedialog.h"
+#include "farmproject.h"
+#include "farmrenderer.h"
+#include "farmsimulator.h"
+#include "farmstorage.h"
+#include "jobs/kiteproject.h"
+#include "loginkeeper.h"
+#include "net/kitewebsocketconnection.h"
+#include "pluginnetconnection/pluginnetconnection.h"
+#include "settings/kitesettings.h"
+#include "standindownloader.h"
+#include "standinuploader.h"
+#include "support/clientfixture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextStream>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString kUser = QStringLiteral("anna");
+const QString kPassword = QStringLiteral("anna-pass-4711");
+constexpr int kFrames = 3;
+constexpr int kWaitMs = 60000;
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// How a fault takes the server away from the client.
+enum class Drop { Close, Abort, Restart };
+} // namespace
+
+Q_DECLARE_METATYPE(Drop)
+
+// Faults injected into a running client: a server that drops the connection
+// in every phase of a job, a server that never finishes the WebSocket
+// handshake, hostile messages.
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void jobSurvivesDropsInEveryPhase_data();
+    void jobSurvivesDropsInEveryPhase();
+    void unfinishedHandshakeTimesOut();
+    void hostileMessagesLeaveClientWorking_data();
+    void hostileMessagesLeaveClientWorking();
+    void wrongTypesInEveryMemberLeaveClientWorking();
+
+private:
+    bool startAndLogIn();
+    QString userFolder() const { return m_client->projectsFolder() + QLatin1Char('/') + kUser; }
+    void exportJob(const QString& name);
+    void writeSubmittedCfg(const QString& name);
+    void refresh();
+    KiteProject* job(const QString& name) const;
+    void drop(Drop how);
+    bool roundTripWorks(const QString& probe);
+    bool dispatchWorks();
+
+    std::unique_ptr<ClientFixture> m_client;
+    std::unique_ptr<StandInUploader> m_uploader;
+    std::unique_ptr<StandInDownloader> m_downloader;
+    std::unique_ptr<LoginKeeper> m_keeper;
+    QString m_hostOut;
+    std::unique_ptr<QTextStream> m_hostStream;
+    QTemporaryDir m_storage;
+    QHash<QString, QByteArray> m_exported; // local path -> bytes
+    quint32 m_seed = 7;
+};
+
+void TestFaults::init()
+{
+    QVERIFY(m_storage.isValid());
+    QDir(m_storage.path()).removeRecursively();
+    QDir().mkpath(m_storage.path());
+    m_exported.clear();
+    m_client = std::make_unique<ClientFixture>();
+    FarmAccount account;
+    account.user = kUser;
+    account.password = kPassword;
+    account.renderPoints = 100;
+    m_client->simulator.accounts().insert(account);
+    m_client->simulator.setStorageRoot(m_storage.path());
+    m_client->simulator.setAutoRender(false);
+    m_client->simulator.setFrameCount(kFrames);
+    m_client->simulator.setRenderPace(50);
+}
+
+void TestFaults::cleanup()
+{
+    if (m_keeper)
+        m_keeper->stop();
+    if (m_client && m_client->settings) {
+        for (KiteProject* job : qAsConst(m_client->settings->jobList))
+            delete job->errorDialog.data();
+    }
+    m_keeper.reset();
+    m_uploader.reset();
+    m_downloader.reset();
+    m_client.reset();
+    m_hostStream.reset();
+}
+
+bool TestFaults::startAndLogIn()
+{
+    if (!m_client->start(ClientFixture::Options()))
+        return false;
+    m_client->settings->password = kPassword;
+    m_uploader = std::make_unique<StandInUploader>(m_client->plugin, m_client->settings, m_storage.path());
+    m_uploader->setChunkBytes(32 * 1024);
+    m_uploader->setPaceMs(5);
+    m_uploader->setRetryDelayMs(200);
+    m_downloader = std::make_unique<StandInDownloader>(m_client->plugin, m_client->settings, m_storage.path());
+    m_downloader->setChunkBytes(4 * 1024);
+    m_downloader->setPaceMs(5);
+    connect(m_client->plugin, SIGNAL(UploadJobSignal()), m_uploader.get(), SLOT(uploadJobSlot()));
+    connect(m_client->plugin, SIGNAL(downloadJobSignal()), m_downloader.get(), SLOT(downloadJobSlot()));
+    // The host's back-off after a lost connection, shortened.
+    m_hostStream = std::make_unique<QTextStream>(&m_hostOut);
+    m_keeper = std::make_unique<LoginKeeper>(m_client->plugin, m_client->settings, *m_hostStream);
+    m_keeper->setFirstRetryDelay(100);
+
+    QSignalSpy success(m_client->plugin, &PluginNetConnection::loginSuccessSignal);
+    m_keeper->login();
+    if (!success.wait(10000) || success.first().first().toInt() != 0)
+        return false;
+    QDir().mkpath(userFolder());
+    return m_client->settings->loggedIn;
+}
+
+void TestFaults::exportJob(const QString& name)
+{
+    const QList<QPair<QString, int>> files{{QStringLiteral("tex/a.png"), 300 * 1024},
+                                           {QStringLiteral("tex/b.png"), 90 * 1024}};
+    QStringList lines{QStringLiteral("renderer=vray"), QStringLiteral("program=max"), QStringLiteral("autostart=1"),
+                      QStringLiteral("prio=2"), QStringLiteral("[files]"),
+                      QStringLiteral("paths=%1").arg(files.size())};
+    for (int i = 0; i < files.size(); ++i) {
+        const QString local = userFolder() + QStringLiteral("/assets/") + QFileInfo(files.at(i).first).fileName();
+        const QByteArray bytes = randomBytes(files.at(i).second, ++m_seed);
+        QVERIFY(writeFile(local, bytes));
+        m_exported.insert(files.at(i).first, bytes);
+        lines << QStringLiteral("path%1=%2").arg(i).arg(files.at(i).first)
+              << QStringLiteral("pathlocal%1=%2").arg(i).arg(local)
+              << QStringLiteral("pathsize%1=%2").arg(i).arg(bytes.size());
+    }
+    const QByteArray scene = randomBytes(200 * 1024, ++m_seed);
+    QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name, scene));
+    m_exported.insert(name, scene);
+    QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name + QStringLiteral(".jpg"), randomBytes(5000, ++m_seed)));
+    QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name + QStringLiteral(".cfg"),
+                      lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n"));
+}
+
+void TestFaults::writeSubmittedCfg(const QString& name)
+{
+    QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name + QStringLiteral(".cfg"),
+                      "program=blender\r\nuploadfinished=true\r\nautostart=2\r\n"));
+}
+
+void TestFaults::refresh()
+{
+    const QString marker = m_client->projectsFolder() + QStringLiteral("/di2_orv_refresh.txt");
+    QFile::remove(marker);
+    QVERIFY(writeFile(marker, QByteArray()));
+}
+
+KiteProject* TestFaults::job(const QString& name) const
+{
+    for (KiteProject* candidate : qAsConst(m_client->settings->jobList)) {
+        if (candidate->name == name && !candidate->isDeleted)
+            return candidate;
+    }
+    return nullptr;
+}
+
+void TestFaults::drop(Drop how)
+{
+    FarmSimulator& sim = m_client->simulator;
+    switch (how) {
+    case Drop::Close:
+        sim.closeUserConnections(kUser);
+        break;
+    case Drop::Abort:
+        sim.abortUserConnections(kUser);
+        break;
+    case Drop::Restart:
+        // The server goes away for a while and comes back on the same port.
+        sim.stopListening();
+        sim.abortUserConnections(kUser);
+        QTimer::singleShot(700, &sim, [&sim] { sim.resumeListening(); });
+        break;
+    }
+}
+
+// A message the client understands is handled after the fault (pushed again
+// while the client is not connected, e.g. after the server closed an
+// oversized message's connection and the host is logging in again).
+bool TestFaults::dispatchWorks()
+{
+    const QString probe = QStringLiteral(R"({"action":"getRenderpoints","data":{"result":42}})");
+    QElapsedTimer pushed;
+    return QTest::qWaitFor(
+        [&] {
+            if (m_client->settings->renderPoints == 42.0)
+                return true;
+            if ((!pushed.isValid() || pushed.elapsed() > 500) && m_client->simulator.isLoggedIn(kUser)) {
+                m_client->simulator.pushRawToUser(kUser, probe);
+                pushed.start();
+            }
+            return false;
+        },
+        20000);
+}
+
+// A request and its answer after the fault: a project the client has a cfg
+// for gets its id from the server's projects list.
+bool TestFaults::roundTripWorks(const QString& probe)
+{
+    m_client->simulator.addProject(kUser, probe, QStringLiteral("RENDERABLE"));
+    writeSubmittedCfg(probe);
+    const int polls = m_client->simulator.receivedCount(QStringLiteral("getProjectStates"));
+    auto known = [&] {
+        if (!m_client->settings->loggedIn)
+            return false;
+        KiteProject* found = job(probe);
+        if (found && !found->jobId.isEmpty())
+            return true;
+        if (m_client->simulator.receivedCount(QStringLiteral("getProjectStates")) == polls)
+            m_client->plugin->syncSlot();
+        return false;
+    };
+    if (!QTest::qWaitFor(known, 20000))
+        return false;
+    return job(probe)->jobId == m_client->simulator.project(kUser, probe)->id;
+}
+
+void TestFaults::jobSurvivesDropsInEveryPhase_data()
+{
+    QTest::addColumn<Drop>("how");
+    QTest::newRow("closed") << Drop::Close;
+    QTest::newRow("aborted") << Drop::Abort;
+    QTest::newRow("server restarted on its port") << Drop::Restart;
+}
+
+void TestFaults::jobSurvivesDropsInEveryPhase()
+{
+    QFETCH(Drop, how);
+    const QString name = QStringLiteral("shot");
+    m_client->simulator.setAutoRender(true);
+    m_client->simulator.setRenderPace(150);
+    QVERIFY(startAndLogIn());
+    QSignalSpy logins(m_client->plugin, &PluginNetConnection::loginSuccessSignal);
+
+    // One drop while the job uploads, one while it renders, one while it
+    // downloads.
+    bool droppedUpload = false, droppedRender = false, droppedDownload = false;
+    connect(m_uploader.get(), &StandInUploader::bytesCopied, this, [&](KiteProject*, const QString&, qint64 position, qint64) {
+        if (!droppedUpload && position > 0) {
+            droppedUpload = true;
+            QTimer::singleShot(0, this, [&] { drop(how); });
+        }
+    });
+    connect(&m_client->simulator, &FarmSimulator::frameRendered, this, [&](const QString&, const QString&, int) {
+        if (!droppedRender) {
+            droppedRender = true;
+            QTimer::singleShot(0, this, [&] { drop(how); });
+        }
+    });
+    connect(m_downloader.get(), &StandInDownloader::bytesCopied, this,
+            [&](KiteProject*, const QString&, qint64 position, qint64) {
+                if (!droppedDownload && position > 0) {
+                    droppedDownload = true;
+                    QTimer::singleShot(0, this, [&] { drop(how); });
+                }
+            });
+
+    exportJob(name);
+    refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(job(name), kWaitMs);
+    KiteProject* shot = job(name);
+    QTRY_VERIFY_WITH_TIMEOUT(shot->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
+    QVERIFY(droppedUpload);
+    QVERIFY(droppedRender);
+    QVERIFY(droppedDownload);
+    QVERIFY2(logins.count() >= 3, qPrintable(m_hostOut));
+
+    // Every byte went up once the job was submitted...
+    const QString uploadDir = m_client->simulator.uploadDir(kUser);
+    for (auto it = m_exported.cbegin(); it != m_exported.cend(); ++it)
+        QVERIFY2(readFile(uploadDir + QLatin1Char('/') + it.key()) == it.value(), qPrintable(it.key()));
+    // ...and every frame came back.
+    const QString local = shot->localDownloadDirCustom.isEmpty() ? shot->localDownloadDir : shot->localDownloadDirCustom;
+    for (const FarmFileEntry& frame : FarmRenderer::outputFiles(kFrames)) {
+        const QByteArray expected = FarmRenderer::fileContent(name, frame.path, frame.size);
+        QVERIFY2(readFile(local + QLatin1Char('/') + frame.path) == expected, qPrintable(frame.path));
+    }
+    // The cfg holds each mark once.
+    const QByteArray cfg = readFile(userFolder() + QStringLiteral("/shot.cfg"));
+    for (const char* line : {"\r\nuploadfinished=true", "\r\ndownloaded=true"})
+        QVERIFY2(cfg.count(line) == 1, line);
+    QCOMPARE(m_client->simulator.receivedMessages(QStringLiteral("addjob")).size(), 1);
+}
+
+void TestFaults::unfinishedHandshakeTimesOut()
+{
+    // Accepts the TCP connection, reads the upgrade request and never answers.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    QList<QTcpSocket*> held;
+    connect(&silent, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection()) {
+            held << socket;
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        }
+    });
+    QVERIFY(m_client->start(ClientFixture::Options()));
+    const QString farm = m_client->settings->serverWss;
+    m_client->settings->serverWss = QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort());
+    m_client->plugin->webSocketConnection->setConnectTimeout(500);
+
+    QSignalSpy timeout(m_client->plugin, &PluginNetConnection::websocketTimeoutSignal);
+    QSignalSpy success(m_client->plugin, &PluginNetConnection::loginSuccessSignal);
+    m_client->plugin->loginSlot(kUser, kPassword);
+    QVERIFY(timeout.wait(5000));
+    QTRY_VERIFY(!held.isEmpty());
+    QCOMPARE(success.count(), 0);
+    QVERIFY(!m_client->settings->loggedIn);
+
+    // The real server is there again: the next login goes through.
+    m_client->settings->serverWss = farm;
+    m_client->plugin->loginSlot(kUser, kPassword);
+    QVERIFY(success.wait(10000));
+    QCOMPARE(success.last().first().toInt(), 0);
+    qDeleteAll(held);
+}
+
+void TestFaults::hostileMessagesLeaveClientWorking_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("cap");
+    QTest::newRow("garbage") << QString::fromLatin1("\x01\x02 not json at all }}}{{{") << qint64(0);
+    QTest::newRow("truncated") << QStringLiteral(R"({"action":"getProjectStates","data":{"projects":[{"name":"pro)")
+                               << qint64(0);
+    QTest::newRow("deeply nested") << QString(100000, QLatin1Char('[')) << qint64(0);
+    QTest::newRow("nested objects") << QString(50000, QLatin1Char('{')).replace(QLatin1String("{{"),
+                                                                                 QLatin1String("{\"a\":"))
+                                    << qint64(0);
+    QTest::newRow("over the cap")
+        << QStringLiteral(R"({"action":"getRenderpoints","data":{"result":3,"pad":"%1"}})").arg(QString(1 << 20, QLatin1Char('x')))
+        << qint64(64 * 1024);
+}
+
+void TestFaults::hostileMessagesLeaveClientWorking()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, cap);
+    QVERIFY(startAndLogIn());
+    if (cap > 0)
+        m_client->plugin->webSocketConnection->setMaxIncomingMessageSize(cap);
+    const double points = m_client->settings->renderPoints;
+    const int jobs = m_client->settings->jobList.size();
+
+    QCOMPARE(m_client->simulator.pushRawToUser(kUser, text), 1);
+    // A message the client understands, after the hostile one.
+    QVERIFY(dispatchWorks());
+    QVERIFY(points != 42.0);
+    QCOMPARE(m_client->settings->jobList.size(), jobs);
+    QVERIFY(roundTripWorks(QStringLiteral("probe")));
+}
+
+void TestFaults::wrongTypesInEveryMemberLeaveClientWorking()
+{
+    m_client->simulator.addProject(kUser, QStringLiteral("known"), QStringLiteral("RENDERABLE"));
+    QVERIFY(startAndLogIn());
+    writeSubmittedCfg(QStringLiteral("known"));
+    m_client->plugin->syncSlot();
+    QTRY_VERIFY_WITH_TIMEOUT(job(QStringLiteral("known")) && !job(QStringLiteral("known"))->jobId.isEmpty(), 20000);
+    KiteProject* known = job(QStringLiteral("known"));
+    const QString knownId = known->jobId;
+
+    // Every action the client handles (apart from the ones that open a
+    // browser, a dialog or start the tunnel), every member it reads, each with
+    // a value of every wrong type.
+    const QStringList actions{
+        "login", "getUserInfo", "jobOutOfPoints", "renderpointsBought", "getRenderpoints", "jobStateChange",
+        "projectDeleted", "autoupdate", "getPluginConfig", "getProjectFolderContents", "autoupdatesignal",
+        "getProjectStates", "prepareTestFile", "textureCacheLookup", "getTexFiles", "getTeams", "projectUploaded",
+        "projectUploading", "frameStateChange", "getProgressInfos", "createDirs", "checkFiles", "addjob",
+        "getOutputDir", "getTexFolderContents", "generateOverlay", "pack", "unpack",
+        "setHighUploadPriority", "setNormalUploadPriority", "setHighDownloadPriority",
+        "setNormalDownloadPriority"};
+    const QStringList members{
+        "State", "active", "approxrp", "checksum", "content", "controlcenter_id", "custom", "customFtpPass",
+        "download_enabled", "enableTeams", "engines", "error_text", "errors", "file", "filename", "files",
+        "folders", "id", "isBlocked", "isPaid", "isTrial", "is_logged_in", "ispaid", "jobId", "jobid", "linkUrl",
+        "maxRunningDownloads", "maxRunningUploads", "name", "onlinePath", "paused", "program", "progress",
+        "projects", "queued", "restartDownloadCount", "result", "rp_available", "server_download",
+        "server_upload", "size", "started", "state", "status", "subdomainWss", "teamid", "teams",
+        "textureCacheEnabled", "time", "token", "trial", "uploadAllToDc2", "uploadToDc2Programs",
+        "uploadToDc2Renderers", "version", "serverNumberUpload"};
+    const QJsonArray wrongValues{42, -1, 1e300, QStringLiteral("../../x"), QJsonArray{1, "a", QJsonArray()},
+                                 QJsonObject{{"a", 1}}, QJsonValue(), true};
+    int pushed = 0;
+    for (const QString& action : actions) {
+        for (const QJsonValue& wrong : wrongValues) {
+            QJsonObject data;
+            QJsonObject message{{"action", action}};
+            for (const QString& member : members) {
+                data.insert(member, wrong);
+                message.insert(member, wrong);
+            }
+            // Addressed to the known job, so the per-job branches run too.
+            data.insert(QStringLiteral("scene"), known->name);
+            message.insert(QStringLiteral("data"), data);
+            pushed += m_client->simulator.pushToUser(kUser, message);
+            message.insert(QStringLiteral("data"), wrong);
+            pushed += m_client->simulator.pushToUser(kUser, message);
+        }
+    }
+    QCOMPARE(pushed, actions.size() * wrongValues.size() * 2);
+    QVERIFY2(dispatchWorks(), qPrintable(m_hostOut));
+
+    // The known job is still the one job of that name, with its id.
+    QVERIFY(job(QStringLiteral("known")));
+    QCOMPARE(job(QStringLiteral("known"))->jobId, knownId);
+    int named = 0;
+    for (KiteProject* candidate : qAsConst(m_client->settings->jobList))
+        named += candidate->name == QLatin1String("known") && !candidate->isDeleted;
+    QCOMPARE(named, 1);
+    // Nothing outside the projects folder was created from a hostile path.
+    QVERIFY(!QFileInfo::exists(QDir(m_client->projectsFolder()).filePath(QStringLiteral("../../x"))));
+    if (!m_client->settings->loggedIn)
+        m_keeper->login();
+    QVERIFY(roundTripWorks(QStringLiteral("probe")));
+}
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
