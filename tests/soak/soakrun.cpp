@@ -460,9 +460,14 @@ int Soak::run()
     m_keeper->stop();
     const qint64 seconds = clock.elapsed() / 1000;
 
-    if (timedOut)
-        std::fprintf(stderr, "soak: FAIL not finished within %d s (%d of %d jobs downloaded)\n", m_maxSeconds,
-                     doneCount(), int(m_jobs.size()) - m_deletions);
+    if (timedOut) {
+        std::printf("soak: FAIL not finished within %d s (%d of %d jobs downloaded)\n", m_maxSeconds, doneCount(),
+                    int(m_jobs.size()) - m_deletions);
+        for (KiteProject* job : qAsConst(m_client.settings->jobList)) {
+            if (!job->isDeleted && !job->jobAction->text().endsWith(QLatin1String("DOWNLOADED (100%)")))
+                std::printf("soak:   not done: %s\n", qPrintable(job->jobAction->text()));
+        }
+    }
     const bool checked = !timedOut && verify();
     std::printf("soak: jobs %d (deleted midway %d, uploads paused %d, downloads paused %d)\n", int(m_jobs.size()),
                 m_deletions, m_pausedUploads, m_pausedDownloads);
