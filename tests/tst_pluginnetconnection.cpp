@@ -63,6 +63,7 @@ private:
     QString m_projects;
 
     PluginNetConnection* newWiredPlugin();
+    QList<QPointer<PluginNetConnection>> m_plugins;
 };
 
 void TestPluginNetConnection::init()
@@ -84,6 +85,10 @@ void TestPluginNetConnection::init()
 
 void TestPluginNetConnection::cleanup()
 {
+    // The plug-ins go before the settings they were handed.
+    for (const QPointer<PluginNetConnection>& plugin : qAsConst(m_plugins))
+        delete plugin.data();
+    m_plugins.clear();
     m_settings.reset();
     m_dir.reset();
 }
@@ -91,8 +96,10 @@ void TestPluginNetConnection::cleanup()
 PluginNetConnection* TestPluginNetConnection::newWiredPlugin()
 {
     auto* plugin = new PluginNetConnection;
-    plugin->setParent(this);
     plugin->setKiteSettings(m_settings.get());
+    // Requests stay in this process: the connection would open a socket.
+    disconnect(plugin, &PluginNetConnection::webSocketMessageSignal, nullptr, nullptr);
+    m_plugins << plugin;
     return plugin;
 }
 
