@@ -29,32 +29,11 @@
 #include <memory>
 
 namespace {
+using namespace TestFiles;
 const QString kUser = QStringLiteral("anna");
 const QString kPassword = QStringLiteral("anna-pass-4711");
 constexpr int kFrames = 3;
 constexpr int kWaitMs = 60000;
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(generator.bounded(256));
-    return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // How a fault takes the server away from the client.
 enum class Drop { Close, Abort, Restart };
@@ -471,3 +450,4 @@ void TestFaults::wrongTypesInEveryMemberLeaveClientWorking()
 
 QTEST_MAIN(TestFaults)
 #include "tst_faults.moc"
+#include "support/testfiles.h"

@@ -20,6 +20,7 @@
 #include <memory>
 
 namespace {
+using namespace TestFiles;
 const QString kUser = QStringLiteral("anna");
 const QString kPassword = QStringLiteral("anna-pass-4711");
 constexpr int kWaitMs = 30000;
@@ -32,28 +33,6 @@ struct ExportFile
     QString local;
     int size;
 };
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(generator.bounded(256));
-    return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // What the stand-in copied, per job and path.
 class CopyLog : public QObject
@@ -563,4 +542,5 @@ void TestUploadsE2E::atMostMaxJobsRunByPriority()
 
 QTEST_MAIN(TestUploadsE2E)
 #include "tst_uploads_e2e.moc"
+#include "support/testfiles.h"
 

@@ -9,6 +9,7 @@
 //   kite_soak [--jobs N] [--max-seconds S] [--seed N]
 
 #include "dialogs/errormessagedialog.h"
+#include "support/testfiles.h"
 #include "farmproject.h"
 #include "farmrenderer.h"
 #include "farmsimulator.h"
@@ -41,6 +42,7 @@
 #include <cstdio>
 
 namespace {
+using namespace TestFiles;
 const QString kUser = QStringLiteral("anna");
 const QString kPassword = QStringLiteral("anna-pass-4711");
 constexpr int kFrames = 2;
@@ -52,19 +54,6 @@ QByteArray randomBytes(int size, QRandomGenerator& generator)
     for (int i = 0; i < size; ++i)
         bytes[i] = static_cast<char>(generator.bounded(256));
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QByteArray digest(const QByteArray& bytes)
