@@ -11,6 +11,7 @@
 #include "standindownloader.h"
 #include "standinuploader.h"
 #include "support/clientfixture.h"
+#include "support/testfiles.h"
 
 #include <QAction>
 #include <QDir>
@@ -450,4 +451,3 @@ void TestFaults::wrongTypesInEveryMemberLeaveClientWorking()
 
 QTEST_MAIN(TestFaults)
 #include "tst_faults.moc"
-#include "support/testfiles.h"

@@ -7,6 +7,7 @@
 #include "standinuploader.h"
 #include "support/clientfixture.h"
 #include "support/offlineclient.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -542,5 +543,4 @@ void TestUploadsE2E::atMostMaxJobsRunByPriority()
 
 QTEST_MAIN(TestUploadsE2E)
 #include "tst_uploads_e2e.moc"
-#include "support/testfiles.h"
 
