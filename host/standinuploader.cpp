@@ -181,8 +181,10 @@ void StandInUploader::watch(KiteProject* job)
     m_watched.insert(job);
     connect(job, &KiteProject::pauseUploadSignal, this,
             [this, job] { stopJob(job, QStringLiteral("paused")); });
-    connect(job, &QObject::destroyed, this, [this](QObject* object) {
-        const auto* gone = static_cast<const KiteProject*>(object);
+    // The job is no longer a KiteProject when destroyed() arrives; only its
+    // address is used from here on.
+    connect(job, &QObject::destroyed, this, [this, job] {
+        const KiteProject* gone = job;
         m_watched.remove(gone);
         if (RunPtr run = findRun(gone))
             stopRun(run, QStringLiteral("deleted"));
