@@ -169,7 +169,7 @@ public:
 
 private:
     QString userFolder() const { return m_dir.path() + QStringLiteral("/projects/fuzzer"); }
-    void addJob(const JobSpec& spec);
+    void addJob(const JobSpec& plan);
     void checkRequest(const QString& text) const;
 
     QTemporaryDir m_dir;
@@ -222,8 +222,8 @@ MessageClient::MessageClient()
                      });
     plugin->pingTimer->stop();
 
-    for (const JobSpec& spec : jobSpecs)
-        addJob(spec);
+    for (const JobSpec& plan : jobSpecs)
+        addJob(plan);
     FuzzSupport::closeDialogs();
 }
 
@@ -237,13 +237,13 @@ MessageClient::~MessageClient()
     LogWriter::instance().close();
 }
 
-void MessageClient::addJob(const JobSpec& spec)
+void MessageClient::addJob(const JobSpec& plan)
 {
-    const QString name = QLatin1String(spec.name);
-    auto* job = new KiteProject(settings, name, QLatin1String(spec.id), settings);
+    const QString name = QLatin1String(plan.name);
+    auto* job = new KiteProject(settings, name, QLatin1String(plan.id), settings);
     settings->jobList.append(job);
 
-    if (spec.local) {
+    if (plan.local) {
         // A scene package, a texture shared by all jobs and the cfg that
         // lists both, as an exporter writes them.
         const QString scene = userFolder() + QLatin1Char('/') + name;
@@ -258,7 +258,7 @@ void MessageClient::addJob(const JobSpec& spec)
             FuzzSupport::writeFile(scene + QStringLiteral(".cfg"), cfg);
         plugin->cfgReader->readJobConfig(job, true, false);
     }
-    if (spec.output) {
+    if (plan.output) {
         // Rendered frames, one of them cut short by an interrupted download.
         job->localDownloadDir = userFolder() + QStringLiteral("/OrvelKite/Download/output/") + name;
         FuzzSupport::writeFile(job->localDownloadDir + QStringLiteral("/frame_0001.exr"), QByteArray(100, 'f'));
@@ -266,7 +266,7 @@ void MessageClient::addJob(const JobSpec& spec)
         FuzzSupport::writeFile(job->localDownloadDir + QStringLiteral("/frame_0002.exr.dlstarted"), QByteArray());
         FuzzSupport::writeFile(job->localDownloadDir + QStringLiteral("/passes/beauty_0001.exr"), QByteArray(30, 'b'));
     }
-    spec.setState(job);
+    plan.setState(job);
 }
 
 void MessageClient::checkRequest(const QString& text) const
