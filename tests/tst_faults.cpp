@@ -104,10 +104,6 @@ void TestFaults::cleanup()
 {
     if (m_keeper)
         m_keeper->stop();
-    if (m_client && m_client->settings) {
-        for (KiteProject* job : qAsConst(m_client->settings->jobList))
-            delete job->errorDialog.data();
-    }
     m_keeper.reset();
     m_uploader.reset();
     m_downloader.reset();

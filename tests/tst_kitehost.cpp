@@ -27,6 +27,8 @@ private slots:
 
 private:
     static QProcessEnvironment environment(const QString& home);
+    // Gives the simulator the account "demo" with `password` and listens.
+    static bool listenWithAccount(FarmSimulator& sim, const QString& password);
     // Writes settings.ini for a client of `sim` and starts the host on it.
     static void startHost(QProcess& host, const QTemporaryDir& app, const QTemporaryDir& home,
                           const FarmSimulator& sim, const QString& password);
@@ -131,6 +133,15 @@ void TestKiteHost::terminationSignalShutsDown()
     QCOMPARE(host.exitCode(), 0);
 }
 
+bool TestKiteHost::listenWithAccount(FarmSimulator& sim, const QString& password)
+{
+    FarmAccount account;
+    account.user = QStringLiteral("demo");
+    account.password = password;
+    sim.accounts().insert(account);
+    return sim.listen();
+}
+
 void TestKiteHost::startHost(QProcess& host, const QTemporaryDir& app, const QTemporaryDir& home,
                              const FarmSimulator& sim, const QString& password)
 {
@@ -152,11 +163,7 @@ void TestKiteHost::startHost(QProcess& host, const QTemporaryDir& app, const QTe
 void TestKiteHost::logsInAndAgainAfterALoss()
 {
     FarmSimulator sim;
-    FarmAccount account;
-    account.user = QStringLiteral("demo");
-    account.password = QStringLiteral("demo-pw");
-    sim.accounts().insert(account);
-    QVERIFY(sim.listen());
+    QVERIFY(listenWithAccount(sim, QStringLiteral("demo-pw")));
 
     QTemporaryDir home;
     QTemporaryDir app;
@@ -182,11 +189,7 @@ void TestKiteHost::logsInAndAgainAfterALoss()
 void TestKiteHost::refusedLoginIsShown()
 {
     FarmSimulator sim;
-    FarmAccount account;
-    account.user = QStringLiteral("demo");
-    account.password = QStringLiteral("right");
-    sim.accounts().insert(account);
-    QVERIFY(sim.listen());
+    QVERIFY(listenWithAccount(sim, QStringLiteral("right")));
 
     QTemporaryDir home;
     QTemporaryDir app;

@@ -146,10 +146,6 @@ void TestUploadsE2E::init()
 
 void TestUploadsE2E::cleanup()
 {
-    if (m_client && m_client->settings) {
-        for (KiteProject* job : qAsConst(m_client->settings->jobList))
-            delete job->errorDialog.data();
-    }
     m_copies.reset();
     m_uploader.reset();
     m_client.reset();

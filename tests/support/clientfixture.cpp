@@ -1,5 +1,6 @@
 #include "clientfixture.h"
 
+#include "dialogs/errormessagedialog.h"
 #include "jobs/kiteproject.h"
 
 #include "pluginnetconnection/pluginnetconnection.h"
@@ -14,6 +15,11 @@ ClientFixture::ClientFixture() = default;
 
 ClientFixture::~ClientFixture()
 {
+    // Error dialogs a job opened are top-level windows; they go with the job.
+    if (settings) {
+        for (KiteProject* job : qAsConst(settings->jobList))
+            delete job->errorDialog.data();
+    }
     delete plugin;
     delete settings;
     LogWriter::instance().close();
