@@ -1,8 +1,10 @@
 #include "net/accounthandlers.h"
 
 #include "jobs/kiteproject.h"
+#include "net/kitewebsocketconnection.h"
 #include "net/linefilewriter.h"
 #include "net/netlogging.h"
+#include "net/pendinganswers.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 
@@ -45,12 +47,21 @@ void AccountHandlers::loginAnswer(const QJsonObject& message)
     applyAccountOptions(data, message);
 
     m_settings->websocketLoggedIn = true;
+    // The one message the connection kept while it was down goes out now.
+    KiteWebSocketConnection* connection = m_plugin->webSocketConnection;
+    const QString held = connection ? connection->messageAfterLoginBuffer : QString();
     if (!m_settings->transfersOnHold)
         emit m_plugin->websocketLoginStatusSignal(true);
 
     for (KiteProject* job : qAsConst(m_settings->jobList)) {
         if (!job->isDeleted && !job->isDeletedLocal)
             job->resetStateAfterReconnect();
+    }
+    // Answers lost with an earlier connection are asked for again; a login
+    // answer repeated on the same connection changes nothing.
+    if (connection && connection->openedConnections != m_loginConnection) {
+        m_loginConnection = connection->openedConnections;
+        m_plugin->pendingAnswers->loggedInAgain(held);
     }
 
     log(QStringLiteral("is logged in :-)"), 3);

@@ -31,4 +31,5 @@ private:
 
     PluginNetConnection* m_plugin;
     KiteSettings* m_settings;
+    int m_loginConnection = 0; // the connection of the last login
 };

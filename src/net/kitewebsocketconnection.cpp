@@ -81,6 +81,7 @@ QString KiteWebSocketConnection::loginMessage() const
 
 void KiteWebSocketConnection::onConnected()
 {
+    ++openedConnections;
     timeoutTimer.stop();
     qCDebug(lcNet) << "timeoutTimer.stop();";
     qCDebug(lcNet) << "Websocket connected, login" << webSocket.proxy().type();

@@ -34,6 +34,9 @@ public:
     KiteSettings* kiteSettings = nullptr;
     QString messageAfterLoginBuffer;
     QTimer timeoutTimer;
+    // Connections opened so far; tells a login on a new connection from a
+    // repeated login answer.
+    int openedConnections = 0;
 
 signals:
     void pollSignal();

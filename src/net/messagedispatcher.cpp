@@ -6,6 +6,7 @@
 #include "net/jsonguard.h"
 #include "net/messagesplitter.h"
 #include "net/netlogging.h"
+#include "net/pendinganswers.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "transfers/downloadcompletion.h"
@@ -97,6 +98,7 @@ void MessageDispatcher::dispatch(const QString& message)
     if (is("getPluginConfig"))
         m_plugin->updateCheck->pluginConfigAnswer(object);
     if (is("getProjectFolderContents")) {
+        m_plugin->pendingAnswers->answered(action, nullptr);
         const QJsonArray files = object.value(QStringLiteral("data")).toArray();
         const int serverNumberUpload = object.value(QStringLiteral("serverNumberUpload")).toInt();
         log(QStringLiteral("send scanProjectsSignal"), 3);
@@ -120,6 +122,8 @@ void MessageDispatcher::dispatch(const QString& message)
         m_plugin->licenseTunnel->sshInfoAnswer(object);
 
     KiteProject* job = m_projectStates->resolveJob(object);
+    if (job)
+        m_plugin->pendingAnswers->answered(action, job);
 
     if (is("projectUploaded")) {
         m_projectStates->projectUploaded(job);

@@ -9,6 +9,7 @@
 #include "net/kitewebsocketconnection.h"
 #include "net/logindata.h"
 #include "net/messagedispatcher.h"
+#include "net/pendinganswers.h"
 #include "net/requestenvelope.h"
 #include "pluginnetconnection/pluginlogging.h"
 #include "transfers/downloadcompletion.h"
@@ -152,6 +153,10 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
     updateCheck = new UpdateCheck(this, kiteSettings);
     logUpload = new LogUpload(this, kiteSettings);
     messageDispatcher = new MessageDispatcher(this, kiteSettings, accountHandlers, projectStates);
+    pendingAnswers = new PendingAnswers(
+        [this](const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
+               const QString& customAction) { makeRequest(action, data, job, custom, customAction); },
+        this);
 
     connect(kiteSettings, &KiteSettings::syncSignal, this, &PluginNetConnection::syncSlot);
     connect(kiteSettings, &KiteSettings::getProjectFolderContentsSignal, this,
@@ -435,6 +440,8 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
     const QJsonObject envelope =
         RequestEnvelope::build(action, jsonData, requestKiteProject, custom, customAction, kiteSettings);
     const QByteArray text = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
+    if (pendingAnswers)
+        pendingAnswers->sent(action, jsonData, requestKiteProject, custom, customAction, QString::fromUtf8(text));
     emit webSocketMessageSignal(QString::fromUtf8(text));
 
     // The login carries the password: it never goes to the debug output, not

@@ -28,6 +28,7 @@ class ProjectsFolderWatch;
 class ProjectStates;
 class KiteWebSocketConnection;
 class MessageDispatcher;
+class PendingAnswers;
 class QAbstractButton;
 class QFileSystemWatcher;
 class LicenseTunnel;
@@ -70,6 +71,7 @@ public:
     LocalProjectsScanner* localProjectsScanner = nullptr;
     ProjectsFolderWatch* projectsFolderWatch = nullptr;
     ProjectStates* projectStates = nullptr;
+    PendingAnswers* pendingAnswers = nullptr;
     UploadOrchestrator* uploadOrchestrator = nullptr;
     DownloadListGenerator* downloadListGenerator = nullptr;
     DownloadListUpdater* downloadListUpdater = nullptr;

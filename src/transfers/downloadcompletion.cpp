@@ -78,8 +78,13 @@ void DownloadCompletion::downloadJobFinished(KiteProject* job, int error)
 
     if (!job->isRendering && !job->isPaused) {
         log(job->name + QStringLiteral(": 606 is downloaded"));
+        // The mark waits for the final look at the output: written before
+        // it, a frame that was still being written when the pass began would
+        // be lost for good once the cfg is read again (or the answer of the
+        // final look is lost with the connection).
+        const bool finalLookDone = job->lastDownloadCheckReceived || job->overwriteQuestionOpen;
         if (!job->isUpdateJob && !hadErrors && !job->hasDownloadError && job->downloadJobErrorCount == 0
-            && !job->downloadedMark) {
+            && !job->downloadedMark && finalLookDone) {
             job->appendToConfig(QStringLiteral("downloaded=true"));
             job->appendToConfig(QStringLiteral("restartDownload=false"));
             job->downloadedMark = true;

@@ -3,6 +3,7 @@
 #include "jobs/cfgreader.h"
 #include "jobs/kiteproject.h"
 #include "net/jsonread.h"
+#include "net/pendinganswers.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 
@@ -138,6 +139,7 @@ void ProjectStates::projectsReply(const QJsonObject& message)
     }
     emit m_plugin->buildRenderJobSubmenuSignal();
     emit m_plugin->updateStatusInfoSignal();
+    m_plugin->pendingAnswers->projectsListed();
 
     m_plugin->getProjectStatesTimer->stop();
     m_plugin->getProjectStatesRunning = false;

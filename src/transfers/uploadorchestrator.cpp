@@ -363,13 +363,20 @@ void UploadOrchestrator::passedCheck(KiteProject* job)
     decrementRunningUploads(job->name + QStringLiteral(": setuploadchecked request, (353) runningJobUploads--"));
 
     job->setUploaded();
-    log(job->name + QStringLiteral(": Upload finished, show message"), LogVerbose);
-    emit m_plugin->showMessageSignal(tr("Upload finished"), job->name + tr("100%... \nClick to open Control Center"),
-                                     QStringLiteral("UploadEnd"), job);
+    // A check answered twice (asked again after a lost connection, or by an
+    // upload that was started again meanwhile) finishes the upload once.
+    if (configHasLine(job, QStringLiteral("uploadfinished=true"))) {
+        log(job->name + QStringLiteral(": uploadfinished already in the config"), LogVerbose);
+    } else {
+        log(job->name + QStringLiteral(": Upload finished, show message"), LogVerbose);
+        emit m_plugin->showMessageSignal(tr("Upload finished"),
+                                         job->name + tr("100%... \nClick to open Control Center"),
+                                         QStringLiteral("UploadEnd"), job);
 
-    log(job->name + QStringLiteral(" 1562 writing uploadfinished info to config"), LogVerbose);
-    if (!appendRawToConfig(job, QStringLiteral("\r\nuploadfinished=true")))
-        log(job->name + QStringLiteral(": Could not open file for appending autostart info"), LogImportant);
+        log(job->name + QStringLiteral(" 1562 writing uploadfinished info to config"), LogVerbose);
+        if (!appendRawToConfig(job, QStringLiteral("\r\nuploadfinished=true")))
+            log(job->name + QStringLiteral(": Could not open file for appending autostart info"), LogImportant);
+    }
 
     if (job->autostart) {
         // Disarm through the slot, so that the menu's check mark follows;
@@ -402,7 +409,12 @@ void UploadOrchestrator::failedCheck(KiteProject* job, const QString& errors)
             + QString::number(job->errorCount),
         LogImportant);
 
-    if (!job->isReadyForUpload || job->isUploaded)
+    // A job the farm already renders (or has rendered) keeps its state; one
+    // that only counts as uploaded (a check passed earlier, its answer lost)
+    // is not complete on the server after all and goes up again.
+    const bool pastUpload = job->isRendering || job->isQueued || job->isPaused || job->renderComplete
+        || job->isDownloading || job->isDownloaded;
+    if (!job->isReadyForUpload || (job->isUploaded && pastUpload))
         return;
     if (job->errorCount < maxUploadErrors) {
         log(job->name + QStringLiteral(": 1701 retryUploadSlot"), LogVerbose);
@@ -414,6 +426,19 @@ void UploadOrchestrator::failedCheck(KiteProject* job, const QString& errors)
 }
 
 // --- the registration -------------------------------------------------------------
+
+bool UploadOrchestrator::configHasLine(const KiteProject* job, const QString& line)
+{
+    QFile file(job->cfgPath());
+    if (job->cfgPath().isEmpty() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray wanted = line.toUtf8();
+    while (!file.atEnd()) {
+        if (file.readLine().trimmed() == wanted)
+            return true;
+    }
+    return false;
+}
 
 bool UploadOrchestrator::appendRawToConfig(KiteProject* job, const QString& text)
 {

@@ -47,6 +47,12 @@ const QString kUser = QStringLiteral("anna");
 const QString kPassword = QStringLiteral("anna-pass-4711");
 constexpr int kFrames = 2;
 constexpr int kTextures = 40;
+// Paces of the stand-in transfers (per 64 KiB chunk) and of the farm's
+// renderer (per frame): slow enough that the run spans dozens of the
+// simulator's connection drops, which come every 2-5 s.
+constexpr int kUploadPaceMs = 120;
+constexpr int kDownloadPaceMs = 120;
+constexpr int kRenderPaceMs = 1500;
 
 QByteArray randomBytes(int size, QRandomGenerator& generator)
 {
@@ -95,6 +101,7 @@ private:
     void onUploadBytes(KiteProject* job);
     void onDownloadBytes(KiteProject* job);
     int doneCount() const;
+    void printStuck(const KiteProject* job) const;
     bool verify();
     void fail(const QString& why)
     {
@@ -267,6 +274,21 @@ void Soak::onDownloadBytes(KiteProject* job)
     });
 }
 
+// What a job that did not finish shows, on the client's side and the farm's.
+void Soak::printStuck(const KiteProject* job) const
+{
+    const FarmProject* farm = m_client.simulator.project(kUser, job->name);
+    std::printf("soak:   not done: %s [id %s uploading %d uploaded %d paused %d renderable %d queued %d rendering %d "
+                "complete %d downloading %d downloaded %d check %d last %d/%d list %d running %d errors %d/%d] "
+                "farm: %s %d/%d frames\n",
+                qPrintable(job->jobAction->text()), qPrintable(job->jobId), job->isUploading, job->isUploaded,
+                job->isUploadPaused, job->isRenderable, job->isQueued, job->isRendering, job->renderComplete,
+                job->isDownloading, job->isDownloaded, job->checkForFilesToDownload, job->lastDownloadCheck,
+                job->lastDownloadCheckReceived, int(job->downloadList.size()), job->runningDownloadsOfJob,
+                job->downloadJobErrorCount, job->downloadJobErrorRestartCount,
+                farm ? qPrintable(farm->status) : "-", farm ? farm->framesDone : 0, farm ? farm->frameCount : 0);
+}
+
 int Soak::doneCount() const
 {
     int done = 0;
@@ -337,9 +359,19 @@ bool Soak::verify()
         if (digest(readFile(uploadDir + QLatin1Char('/') + mine.name)) != m_inputs.value(base))
             fail(QStringLiteral("uploaded scene differs: ") + mine.name);
         for (const QString& path : mine.textures) {
-            if (digest(readFile(uploadDir + QLatin1Char('/') + path))
-                != m_inputs.value(userFolder() + QLatin1Char('/') + path))
-                fail(QStringLiteral("uploaded texture differs: ") + path);
+            const QByteArray uploaded = readFile(uploadDir + QLatin1Char('/') + path);
+            if (digest(uploaded) != m_inputs.value(userFolder() + QLatin1Char('/') + path)) {
+                const QByteArray local = readFile(userFolder() + QLatin1Char('/') + path);
+                int at = 0;
+                while (at < uploaded.size() && at < local.size() && uploaded.at(at) == local.at(at))
+                    ++at;
+                fail(QStringLiteral("uploaded texture differs: %1 (%2 of %3 bytes, first difference at %4), job %5")
+                         .arg(path)
+                         .arg(uploaded.size())
+                         .arg(local.size())
+                         .arg(at)
+                         .arg(mine.name));
+            }
         }
     }
     // No other input file was touched: scenes, previews and textures of the
@@ -375,7 +407,7 @@ int Soak::run()
     m_client.simulator.accounts().insert(account);
     m_client.simulator.setStorageRoot(m_storage.path());
     m_client.simulator.setAutoRender(true);
-    m_client.simulator.setRenderPace(10);
+    m_client.simulator.setRenderPace(kRenderPaceMs);
     m_client.simulator.setFrameCount(kFrames);
     if (!m_client.start(ClientFixture::Options())) {
         std::fprintf(stderr, "soak: the simulator does not start\n");
@@ -385,10 +417,10 @@ int Soak::run()
     m_uploader = std::make_unique<StandInUploader>(m_client.plugin, m_client.settings, m_storage.path());
     m_uploader->setChunkBytes(64 * 1024);
     m_uploader->setRetryDelayMs(300);
-    m_uploader->setPaceMs(0);
+    m_uploader->setPaceMs(kUploadPaceMs);
     m_downloader = std::make_unique<StandInDownloader>(m_client.plugin, m_client.settings, m_storage.path());
     m_downloader->setChunkBytes(64 * 1024);
-    m_downloader->setPaceMs(0);
+    m_downloader->setPaceMs(kDownloadPaceMs);
     connect(m_client.plugin, SIGNAL(UploadJobSignal()), m_uploader.get(), SLOT(uploadJobSlot()));
     connect(m_client.plugin, SIGNAL(downloadJobSignal()), m_downloader.get(), SLOT(downloadJobSlot()));
     connect(m_uploader.get(), &StandInUploader::bytesCopied, this,
@@ -454,7 +486,7 @@ int Soak::run()
                     int(m_jobs.size()) - m_deletions);
         for (KiteProject* job : qAsConst(m_client.settings->jobList)) {
             if (!job->isDeleted && !job->jobAction->text().endsWith(QLatin1String("DOWNLOADED (100%)")))
-                std::printf("soak:   not done: %s\n", qPrintable(job->jobAction->text()));
+                printStuck(job);
         }
     }
     const bool checked = !timedOut && verify();

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+class KiteProject;
+
+// The requests whose answers move a job through its upload and download and
+// that nothing else asks for again: the upload handshake ("createDirs",
+// "getTexFolderContents", "checkFiles", "addjob"), the output listing
+// ("getOutputDir") and the listing of the projects folder on the server
+// ("getProjectFolderContents"). An answer lost with the connection (or a
+// request that never left, because the connection holds only one message
+// while it is down) would leave its job waiting for good; after the next
+// login on a new connection these requests are sent again.
+//
+// "addjob" starts a render on the farm, so it is sent again only when the
+// projects list that follows the login shows the job not submitted (the
+// server never saw the request).
+class PendingAnswers : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Makes a request again; the plug-in's own request path.
+    using Sender = std::function<void(const QString& action, const QJsonObject& data, KiteProject* job,
+                                      const QString& custom, const QString& customAction)>;
+
+    PendingAnswers(Sender sender, QObject* parent = nullptr);
+
+    static bool isTracked(const QString& action);
+
+    // A request went out (or was handed to the connection) as `text`.
+    void sent(const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
+              const QString& customAction, const QString& text);
+    // Its answer came.
+    void answered(const QString& action, KiteProject* job);
+
+    // Logged in on a new connection: the unanswered requests are sent again,
+    // paced, except `held` (the message the connection kept while it was down
+    // and sends itself now) and "addjob", which waits for the projects list.
+    void loggedInAgain(const QString& held);
+    // The projects list came: "addjob" of a job still without an id is sent
+    // again.
+    void projectsListed();
+
+    int unansweredCount() const { return int(m_entries.size()); }
+    // Requests sent per pacing step (tests shorten the step).
+    void setPacing(int perStep, int stepMs);
+
+private:
+    struct Entry
+    {
+        QPointer<KiteProject> job;
+        bool forJob = false;
+        QString action;
+        QJsonObject data;
+        QString custom;
+        QString customAction;
+        QString text;
+        bool awaitsProjectsList = false;
+    };
+
+    static QString key(const QString& action, const KiteProject* job);
+    bool stillWanted(const Entry& entry) const;
+    void sendNext();
+
+    Sender m_send;
+    QHash<QString, Entry> m_entries;
+    QStringList m_queue; // keys to send again
+    QTimer m_pace;
+    int m_perStep = 20;
+};
