@@ -6,6 +6,7 @@
 #include "jobs/kiteproject.h"
 #include "loginkeeper.h"
 #include "net/kitewebsocketconnection.h"
+#include "net/pendinganswers.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "standindownloader.h"
@@ -55,6 +56,8 @@ private slots:
 
     void jobSurvivesDropsInEveryPhase_data();
     void jobSurvivesDropsInEveryPhase();
+    void lostAnswerIsAskedForAgain_data();
+    void lostAnswerIsAskedForAgain();
     void unfinishedHandshakeTimesOut();
     void hostileMessagesLeaveClientWorking_data();
     void hostileMessagesLeaveClientWorking();
@@ -68,6 +71,7 @@ private:
     void refresh();
     KiteProject* job(const QString& name) const;
     void drop(Drop how);
+    void verifyFinished(const QString& name, int addjobs = 1);
     bool roundTripWorks(const QString& probe);
     bool dispatchWorks();
 
@@ -288,13 +292,18 @@ void TestFaults::jobSurvivesDropsInEveryPhase()
     exportJob(name);
     refresh();
     QTRY_VERIFY_WITH_TIMEOUT(job(name), kWaitMs);
-    KiteProject* shot = job(name);
-    QTRY_VERIFY_WITH_TIMEOUT(shot->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(job(name)->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
     QVERIFY(droppedUpload);
     QVERIFY(droppedRender);
     QVERIFY(droppedDownload);
     QVERIFY2(logins.count() >= 3, qPrintable(m_hostOut));
+    verifyFinished(name);
+}
 
+void TestFaults::verifyFinished(const QString& name, int addjobs)
+{
+    KiteProject* shot = job(name);
+    QVERIFY(shot);
     // Every byte went up once the job was submitted...
     const QString uploadDir = m_client->simulator.uploadDir(kUser);
     for (auto it = m_exported.cbegin(); it != m_exported.cend(); ++it)
@@ -306,10 +315,50 @@ void TestFaults::jobSurvivesDropsInEveryPhase()
         QVERIFY2(readFile(local + QLatin1Char('/') + frame.path) == expected, qPrintable(frame.path));
     }
     // The cfg holds each mark once.
-    const QByteArray cfg = readFile(userFolder() + QStringLiteral("/shot.cfg"));
+    const QByteArray cfg = readFile(userFolder() + QLatin1Char('/') + name + QStringLiteral(".cfg"));
     for (const char* line : {"\r\nuploadfinished=true", "\r\ndownloaded=true"})
         QVERIFY2(cfg.count(line) == 1, line);
-    QCOMPARE(m_client->simulator.receivedMessages(QStringLiteral("addjob")).size(), 1);
+    QCOMPARE(m_client->simulator.receivedCount(QStringLiteral("addjob")), addjobs);
+}
+
+void TestFaults::lostAnswerIsAskedForAgain_data()
+{
+    QTest::addColumn<QString>("action");
+    for (const char* action : {"createDirs", "getTexFolderContents", "checkFiles", "addjob", "getOutputDir"})
+        QTest::newRow(action) << QString::fromLatin1(action);
+}
+
+// The farm takes a request, the connection drops before the answer: the
+// client asks again after its next login, and the job goes on.
+void TestFaults::lostAnswerIsAskedForAgain()
+{
+    QFETCH(QString, action);
+    const QString name = QStringLiteral("shot");
+    m_client->simulator.setAutoRender(true);
+    QVERIFY(startAndLogIn());
+    m_client->simulator.setUnanswered(action);
+    bool dropped = false;
+    connect(&m_client->simulator, &FarmSimulator::messageReceived, this,
+            [&](int, const QString&, const QString& received) {
+                if (dropped || received != action)
+                    return;
+                dropped = true;
+                QTimer::singleShot(0, this, [&] {
+                    m_client->simulator.setUnanswered(action, false);
+                    drop(Drop::Abort);
+                });
+            });
+
+    exportJob(name);
+    refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(job(name), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(job(name)->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
+    QVERIFY(dropped);
+    QVERIFY(m_client->simulator.receivedCount(action) >= 2);
+    QCOMPARE(m_client->plugin->pendingAnswers->unansweredCount(), 0);
+    // A lost "addjob" is sent again (the farm never took it); any other
+    // request once.
+    verifyFinished(name, action == QLatin1String("addjob") ? 2 : 1);
 }
 
 void TestFaults::unfinishedHandshakeTimesOut()
