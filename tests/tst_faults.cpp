@@ -39,9 +39,12 @@ constexpr int kWaitMs = 60000;
 
 // How a fault takes the server away from the client.
 enum class Drop { Close, Abort, Restart };
+// How a fault keeps the client from writing a job's output.
+enum class Blocker { FileInPlaceOfFolder, DiskFull };
 } // namespace
 
 Q_DECLARE_METATYPE(Drop)
+Q_DECLARE_METATYPE(Blocker)
 
 // Faults injected into a running client: a server that drops the connection
 // in every phase of a job, a server that never finishes the WebSocket
@@ -58,6 +61,9 @@ private slots:
     void jobSurvivesDropsInEveryPhase();
     void lostAnswerIsAskedForAgain_data();
     void lostAnswerIsAskedForAgain();
+    void unwritableOutputIsReportedAndRecovers_data();
+    void unwritableOutputIsReportedAndRecovers();
+    void unwritableApplicationDirectoryKeepsJobsGoing();
     void unfinishedHandshakeTimesOut();
     void hostileMessagesLeaveClientWorking_data();
     void hostileMessagesLeaveClientWorking();
@@ -72,6 +78,10 @@ private:
     KiteProject* job(const QString& name) const;
     void drop(Drop how);
     void verifyFinished(const QString& name, int addjobs = 1);
+    static QString outputDir(const KiteProject* job)
+    {
+        return job->localDownloadDirCustom.isEmpty() ? job->localDownloadDir : job->localDownloadDirCustom;
+    }
     bool roundTripWorks(const QString& probe);
     bool dispatchWorks();
 
@@ -309,7 +319,7 @@ void TestFaults::verifyFinished(const QString& name, int addjobs)
     for (auto it = m_exported.cbegin(); it != m_exported.cend(); ++it)
         QVERIFY2(readFile(uploadDir + QLatin1Char('/') + it.key()) == it.value(), qPrintable(it.key()));
     // ...and every frame came back.
-    const QString local = shot->localDownloadDirCustom.isEmpty() ? shot->localDownloadDir : shot->localDownloadDirCustom;
+    const QString local = outputDir(shot);
     for (const FarmFileEntry& frame : FarmRenderer::outputFiles(kFrames)) {
         const QByteArray expected = FarmRenderer::fileContent(name, frame.path, frame.size);
         QVERIFY2(readFile(local + QLatin1Char('/') + frame.path) == expected, qPrintable(frame.path));
@@ -359,6 +369,106 @@ void TestFaults::lostAnswerIsAskedForAgain()
     // A lost "addjob" is sent again (the farm never took it); any other
     // request once.
     verifyFinished(name, action == QLatin1String("addjob") ? 2 : 1);
+}
+
+void TestFaults::unwritableOutputIsReportedAndRecovers_data()
+{
+    QTest::addColumn<Blocker>("blocker");
+    QTest::newRow("a file where a folder of the output goes") << Blocker::FileInPlaceOfFolder;
+    QTest::newRow("disk full while a frame is written") << Blocker::DiskFull;
+}
+
+// The job's output folder cannot take a file: the failed files are reported,
+// the download ends in its error state without the "downloaded" mark and
+// without touching what came down already; once the cause is gone the
+// automatic retry fetches the rest.
+void TestFaults::unwritableOutputIsReportedAndRecovers()
+{
+    QFETCH(Blocker, blocker);
+    const QString name = QStringLiteral("shot");
+    m_client->simulator.setAutoRender(true);
+    QVERIFY(startAndLogIn());
+    QSignalSpy failed(m_downloader.get(), &StandInDownloader::fileFailed);
+    exportJob(name);
+    refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(job(name) && QFileInfo(outputDir(job(name))).isDir(), kWaitMs);
+    KiteProject* shot = job(name);
+    const QString local = outputDir(shot);
+
+    // Root may write anywhere, so the folder is made unusable instead of
+    // read-only: a file takes the place of a sub-folder, or a frame's name
+    // leads to a full disk (every write fails with "no space left").
+    const QVector<FarmFileEntry> frames = FarmRenderer::outputFiles(kFrames);
+    QString blockedPath;
+    for (const FarmFileEntry& frame : frames) {
+        const bool nested = frame.path.contains(QLatin1Char('/'));
+        if (blocker == Blocker::FileInPlaceOfFolder && nested)
+            blockedPath = frame.path;
+        if (blocker == Blocker::DiskFull && !nested)
+            blockedPath = frame.path;
+    }
+    QVERIFY(!blockedPath.isEmpty());
+    const QString blocker_ = blocker == Blocker::FileInPlaceOfFolder
+        ? local + QLatin1Char('/') + blockedPath.section(QLatin1Char('/'), 0, 0)
+        : local + QLatin1Char('/') + blockedPath;
+    if (blocker == Blocker::FileInPlaceOfFolder)
+        QVERIFY(writeFile(blocker_, "not a folder"));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), blocker_));
+
+    QTRY_VERIFY_WITH_TIMEOUT(shot->hasDownloadError, kWaitMs);
+    QVERIFY(shot->jobAction->text().contains(QStringLiteral("DOWNLOAD ERROR")));
+    QVERIFY(!failed.isEmpty());
+    QVERIFY(!readFile(userFolder() + QStringLiteral("/shot.cfg")).contains("\r\ndownloaded=true"));
+    // What came down is whole; nothing else was written in its place.
+    int whole = 0;
+    for (const FarmFileEntry& frame : frames) {
+        const QString path = local + QLatin1Char('/') + frame.path;
+        if (frame.path.startsWith(blockedPath.section(QLatin1Char('/'), 0, 0)) || !QFileInfo(path).isFile())
+            continue;
+        QCOMPARE(readFile(path), FarmRenderer::fileContent(name, frame.path, frame.size));
+        ++whole;
+    }
+    QVERIFY(whole > 0);
+
+    // The cause goes away; the retry that the error armed (a minute) comes
+    // sooner here.
+    QVERIFY(QFile::remove(blocker_));
+    QVERIFY(shot->downloadErrorRetryTimer && shot->downloadErrorRetryTimer->isActive());
+    shot->downloadErrorRetryTimer->start(10);
+    QTRY_VERIFY_WITH_TIMEOUT(shot->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
+    verifyFinished(name);
+}
+
+// The settings file and the log file cannot be written (a folder in the
+// place of each): the client goes on, and writes both again once it can.
+void TestFaults::unwritableApplicationDirectoryKeepsJobsGoing()
+{
+    const QString name = QStringLiteral("shot");
+    m_client->simulator.setAutoRender(true);
+    QVERIFY(startAndLogIn());
+    const QString logPath = m_client->appDir() + QStringLiteral("/logFile.log");
+    const QString settingsPath = m_client->appDir() + QStringLiteral("/settings.ini");
+    for (const QString& path : {logPath, settingsPath}) {
+        QFile::remove(path);
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/blocked")));
+    }
+    exportJob(name);
+    refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(job(name), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(job(name)->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
+    m_client->settings->saveToIni();
+    verifyFinished(name);
+
+    for (const QString& path : {logPath, settingsPath})
+        QVERIFY(QDir(path).removeRecursively());
+    m_client->settings->saveToIni();
+    QVERIFY(QFileInfo(settingsPath).isFile());
+    // The log file is opened anew every hundred lines or so.
+    const QByteArray marker("log line after the folder went away");
+    for (int i = 0; i <= 101; ++i)
+        m_client->settings->writeToLog(QString::fromLatin1(marker), 0);
+    QVERIFY(readFile(logPath).contains(marker));
 }
 
 void TestFaults::unfinishedHandshakeTimesOut()

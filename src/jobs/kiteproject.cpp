@@ -489,7 +489,13 @@ void KiteProject::setDownloadError()
     if (!downloadErrorRetryTimer) {
         downloadErrorRetryTimer = new QTimer(this);
         downloadErrorRetryTimer->setSingleShot(true);
-        connect(downloadErrorRetryTimer, &QTimer::timeout, this, [this] { restartDownloadSlot(); });
+        // The retry also asks for the projects list: a rendered job gets no
+        // other event that would make the client look at its output again.
+        connect(downloadErrorRetryTimer, &QTimer::timeout, this, [this] {
+            restartDownloadSlot();
+            if (kiteSettings)
+                emit kiteSettings->syncSignal();
+        });
     }
     downloadErrorRetryTimer->start(downloadErrorRetryMs);
 }
