@@ -1,5 +1,6 @@
 #include "jobs/kiteproject.h"
 #include "net/floodlimiter.h"
+#include "net/kitewebsocketconnection.h"
 #include "net/messagesplitter.h"
 #include "net/requestenvelope.h"
 #include "pluginnetconnection/pluginnetconnection.h"
@@ -38,9 +39,11 @@ private slots:
     void sendResultForUnknownJob_data();
     void sendResultForUnknownJob();
     void getProjectFolderContentsRequest();
+    void unansweredRequestsAreAskedAgainOnANewConnection();
 
 private:
     QJsonObject lastSent(const QSignalSpy& spy) const;
+    static QStringList actionsOf(const QSignalSpy& spy, int from);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<KiteSettings> m_settings;
@@ -76,6 +79,14 @@ void TestRequests::cleanup()
 QJsonObject TestRequests::lastSent(const QSignalSpy& spy) const
 {
     return QJsonDocument::fromJson(spy.last().at(0).toString().toUtf8()).object();
+}
+
+QStringList TestRequests::actionsOf(const QSignalSpy& spy, int from)
+{
+    QStringList actions;
+    for (int i = from; i < spy.count(); ++i)
+        actions << QJsonDocument::fromJson(spy.at(i).at(0).toString().toUtf8()).object().value("action").toString();
+    return actions;
 }
 
 void TestRequests::routing_data()
@@ -311,3 +322,63 @@ void TestRequests::getProjectFolderContentsRequest()
 
 QTEST_MAIN(TestRequests)
 #include "tst_requests.moc"
+
+void TestRequests::unansweredRequestsAreAskedAgainOnANewConnection()
+{
+    // The connection's own reaction to a login (sending what it held) stays
+    // out of this test: it would open a socket.
+    disconnect(m_plugin, &PluginNetConnection::websocketLoginStatusSignal, nullptr, nullptr);
+    QSignalSpy sent(m_plugin, &PluginNetConnection::webSocketMessageSignal);
+    auto* shot = new KiteProject(m_settings.get(), QStringLiteral("shot"), QString(), m_settings.get());
+    auto* other = new KiteProject(m_settings.get(), QStringLiteral("other"), QString(), m_settings.get());
+    m_settings->jobList << shot << other;
+
+    m_plugin->makeRequest(QStringLiteral("getOutputDir"), QJsonObject{{"size", true}}, shot);
+    m_plugin->makeRequest(QStringLiteral("addjob"), QJsonObject{{"prio", 51}}, shot);
+    m_plugin->makeRequest(QStringLiteral("checkFiles"), QJsonObject(), other);
+    const QString held = sent.last().at(0).toString();
+    m_plugin->makeRequest(QStringLiteral("getTexFolderContents"), QJsonObject(), other);
+    m_plugin->makeRequest(QStringLiteral("getUserInfo"), QJsonObject()); // not kept
+    m_plugin->parseJsonMessageSlot(QStringLiteral(
+        R"({"action":"getTexFolderContents","custom":{"scene":"other"},"data":{"files":[]}})"));
+
+    // A login on a new connection: the unanswered requests go out again, but
+    // not the one the connection held and sends itself, and not "addjob"
+    // before the projects list tells whether the farm took it.
+    const QString login = QStringLiteral(R"({"action":"login","data":{"is_logged_in":true}})");
+    m_plugin->webSocketConnection->openedConnections = 1;
+    m_plugin->webSocketConnection->messageAfterLoginBuffer = held;
+    int before = sent.count();
+    m_plugin->parseJsonMessageSlot(login);
+    QStringList again = actionsOf(sent, before);
+    QCOMPARE(again.count(QStringLiteral("getOutputDir")), 1);
+    QCOMPARE(again.count(QStringLiteral("checkFiles")), 0);
+    QCOMPARE(again.count(QStringLiteral("getTexFolderContents")), 0);
+    QCOMPARE(again.count(QStringLiteral("addjob")), 0);
+
+    // The farm lists the job as not submitted: "addjob" once more.
+    before = sent.count();
+    m_plugin->parseJsonMessageSlot(QStringLiteral(
+        R"({"action":"getProjectStates","data":{"projects":[{"name":"shot","id":"7","status":"RENDERABLE"}]}})"));
+    QCOMPARE(actionsOf(sent, before).count(QStringLiteral("addjob")), 1);
+
+    // A login answer repeated on the same connection asks for nothing again.
+    before = sent.count();
+    m_plugin->webSocketConnection->messageAfterLoginBuffer.clear();
+    m_plugin->parseJsonMessageSlot(login);
+    again = actionsOf(sent, before);
+    QCOMPARE(again.count(QStringLiteral("getOutputDir")) + again.count(QStringLiteral("checkFiles")), 0);
+
+    // Answered or deleted: nothing is kept.
+    m_plugin->parseJsonMessageSlot(QStringLiteral(
+        R"({"action":"getOutputDir","custom":{"scene":"shot"},"data":{"files":[],"folders":[]}})"));
+    m_plugin->parseJsonMessageSlot(QStringLiteral(
+        R"({"action":"addjob","custom":{"scene":"shot"},"data":{"id":"7"}})"));
+    other->isDeleted = true;
+    m_plugin->webSocketConnection->openedConnections = 2;
+    before = sent.count();
+    m_plugin->parseJsonMessageSlot(login);
+    again = actionsOf(sent, before);
+    for (const char* action : {"getOutputDir", "addjob", "checkFiles", "getTexFolderContents"})
+        QVERIFY2(!again.contains(QLatin1String(action)), action);
+}

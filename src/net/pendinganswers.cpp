@@ -6,16 +6,15 @@
 namespace {
 // Well below the flood limit of the server connection (200 per second), so
 // that asking again after a long outage does not cut the connection itself.
-constexpr int defaultPerStep = 20;
-constexpr int defaultStepMs = 250;
+constexpr int requestsPerStep = 20;
+constexpr int stepMs = 250;
 } // namespace
 
 PendingAnswers::PendingAnswers(Sender sender, QObject* parent)
     : QObject(parent)
     , m_send(std::move(sender))
-    , m_perStep(defaultPerStep)
 {
-    m_pace.setInterval(defaultStepMs);
+    m_pace.setInterval(stepMs);
     connect(&m_pace, &QTimer::timeout, this, &PendingAnswers::sendNext);
 }
 
@@ -30,12 +29,6 @@ bool PendingAnswers::isTracked(const QString& action)
 QString PendingAnswers::key(const QString& action, const KiteProject* job)
 {
     return action + QLatin1Char(' ') + QString::number(quintptr(job), 16);
-}
-
-void PendingAnswers::setPacing(int perStep, int stepMs)
-{
-    m_perStep = std::max(1, perStep);
-    m_pace.setInterval(std::max(0, stepMs));
 }
 
 void PendingAnswers::sent(const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
@@ -117,7 +110,7 @@ void PendingAnswers::projectsListed()
 void PendingAnswers::sendNext()
 {
     int sentNow = 0;
-    while (!m_queue.isEmpty() && sentNow < m_perStep) {
+    while (!m_queue.isEmpty() && sentNow < requestsPerStep) {
         const auto it = m_entries.constFind(m_queue.takeFirst());
         if (it == m_entries.constEnd() || !stillWanted(it.value()))
             continue;

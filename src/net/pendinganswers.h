@@ -33,7 +33,7 @@ public:
     using Sender = std::function<void(const QString& action, const QJsonObject& data, KiteProject* job,
                                       const QString& custom, const QString& customAction)>;
 
-    PendingAnswers(Sender sender, QObject* parent = nullptr);
+    explicit PendingAnswers(Sender sender, QObject* parent = nullptr);
 
     static bool isTracked(const QString& action);
 
@@ -47,13 +47,11 @@ public:
     // paced, except `held` (the message the connection kept while it was down
     // and sends itself now) and "addjob", which waits for the projects list.
     void loggedInAgain(const QString& held);
-    // The projects list came: "addjob" of a job still without an id is sent
-    // again.
+    // The projects list came: "addjob" of a job it shows not submitted is
+    // sent again.
     void projectsListed();
 
     int unansweredCount() const { return int(m_entries.size()); }
-    // Requests sent per pacing step (tests shorten the step).
-    void setPacing(int perStep, int stepMs);
 
 private:
     struct Entry
@@ -76,5 +74,4 @@ private:
     QHash<QString, Entry> m_entries;
     QStringList m_queue; // keys to send again
     QTimer m_pace;
-    int m_perStep = 20;
 };
