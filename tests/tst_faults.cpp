@@ -24,11 +24,14 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QtTest>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 using namespace TestFiles;
@@ -64,6 +67,7 @@ private slots:
     void unwritableOutputIsReportedAndRecovers_data();
     void unwritableOutputIsReportedAndRecovers();
     void unwritableApplicationDirectoryKeepsJobsGoing();
+    void readOnlyProjectsFolderLosesNoLine();
     void unfinishedHandshakeTimesOut();
     void hostileMessagesLeaveClientWorking_data();
     void hostileMessagesLeaveClientWorking();
@@ -78,6 +82,7 @@ private:
     KiteProject* job(const QString& name) const;
     void drop(Drop how);
     void verifyFinished(const QString& name, int addjobs = 1);
+    void setUserFolderWritable(bool writable);
     static QString outputDir(const KiteProject* job)
     {
         return job->localDownloadDirCustom.isEmpty() ? job->localDownloadDir : job->localDownloadDirCustom;
@@ -469,6 +474,62 @@ void TestFaults::unwritableApplicationDirectoryKeepsJobsGoing()
     for (int i = 0; i <= 101; ++i)
         m_client->settings->writeToLog(QString::fromLatin1(marker), 0);
     QVERIFY(readFile(logPath).contains(marker));
+}
+
+void TestFaults::setUserFolderWritable(bool writable)
+{
+    using P = QFileDevice;
+    const P::Permissions read = P::ReadOwner | P::ReadUser | P::ReadGroup | P::ReadOther;
+    const P::Permissions write = P::WriteOwner | P::WriteUser;
+    const P::Permissions enter = P::ExeOwner | P::ExeUser | P::ExeGroup | P::ExeOther;
+    for (const QFileInfo& file : QDir(userFolder()).entryInfoList(QDir::Files))
+        QVERIFY(QFile::setPermissions(file.filePath(), writable ? read | write : read));
+    QVERIFY(QFile::setPermissions(userFolder(), writable ? read | write | enter : read | enter));
+}
+
+// The projects folder turns read-only while the job uploads (its files and
+// the folder itself; the job's output folder below it stays writable). The
+// job goes on; the cfg lines the client writes meanwhile are kept and land in
+// the file, in order and once each, when it can be written again.
+void TestFaults::readOnlyProjectsFolderLosesNoLine()
+{
+    if (geteuid() == 0)
+        QSKIP("root writes into read-only folders; CTest runs this case as an unprivileged user");
+    const QString name = QStringLiteral("shot");
+    m_client->simulator.setAutoRender(true);
+    QVERIFY(startAndLogIn());
+    bool locked = false;
+    auto unlock = qScopeGuard([this] { setUserFolderWritable(true); });
+    connect(m_uploader.get(), &StandInUploader::bytesCopied, this, [&](KiteProject*, const QString&, qint64 position, qint64) {
+        if (!locked && position > 0) {
+            locked = true;
+            setUserFolderWritable(false);
+        }
+    });
+    exportJob(name);
+    refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(job(name), kWaitMs);
+    KiteProject* shot = job(name);
+    // Uploaded and rendered; the output folder, which goes below the projects
+    // folder, cannot be made: a download error.
+    QTRY_VERIFY_WITH_TIMEOUT(shot->hasDownloadError, kWaitMs);
+    QVERIFY(locked);
+    QVERIFY(shot->renderComplete);
+    QVERIFY(shot->jobAction->text().contains(QStringLiteral("DOWNLOAD ERROR")));
+    const QString cfgPath = userFolder() + QStringLiteral("/shot.cfg");
+    QVERIFY(!readFile(cfgPath).contains("uploadfinished=true"));
+    QVERIFY(shot->configHolds(QStringLiteral("uploadfinished=true")));
+
+    // Writable again: the error's retry (a minute, sooner here) downloads,
+    // and the kept lines reach the cfg before the new ones.
+    setUserFolderWritable(true);
+    QVERIFY(shot->downloadErrorRetryTimer && shot->downloadErrorRetryTimer->isActive());
+    shot->downloadErrorRetryTimer->start(10);
+    QTRY_VERIFY_WITH_TIMEOUT(shot->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
+    verifyFinished(name);
+    const QByteArray cfg = readFile(cfgPath);
+    QVERIFY(cfg.indexOf("uploadfinished=true") < cfg.indexOf("autostart=2"));
+    QVERIFY(cfg.indexOf("autostart=2") < cfg.indexOf("downloaded=true"));
 }
 
 void TestFaults::unfinishedHandshakeTimesOut()

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
+
 // Construction, the cfg writers and the job's state machine. The tray entry
 // (menu, texts, icons, notifications, dialogs) is in kiteprojectmenu.cpp, the
 // rate ticks in kiteprojectrates.cpp, the job's folders and shortcut in
@@ -82,17 +84,59 @@ bool KiteProject::appendTextToConfig(const QString& text)
         log(QStringLiteral(": cfg not written, no usable job file: ") + text.trimmed(), 1);
         return false;
     }
-    QFile file(cfgPath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        log(QStringLiteral(": Could not open file for appending new dir"), 0);
+    // What could not be written before goes first: the lines keep their order.
+    m_keptConfig += text;
+    if (writeKeptConfig())
+        return true;
+    log(QStringLiteral(": Could not write to cfg, kept for a later try: ") + cfgPath(), 0);
+    if (!m_configRetryTimer) {
+        m_configRetryTimer = new QTimer(this);
+        m_configRetryTimer->setSingleShot(true);
+        m_configRetryTimer->setInterval(configRetryMs);
+        connect(m_configRetryTimer, &QTimer::timeout, this, [this] {
+            if (m_keptConfig.isEmpty())
+                return;
+            if (writeKeptConfig())
+                log(QStringLiteral(": kept lines written to cfg"), 0);
+            else if (writesFiles())
+                m_configRetryTimer->start();
+        });
+    }
+    if (!m_configRetryTimer->isActive())
+        m_configRetryTimer->start();
+    return false;
+}
+
+bool KiteProject::writeKeptConfig()
+{
+    if (!writesFiles()) {
+        m_keptConfig.clear(); // the job and its cfg are gone
         return false;
     }
-    const QByteArray bytes = text.toUtf8();
+    QFile file(cfgPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const qint64 sizeBefore = file.size();
+    const QByteArray bytes = m_keptConfig.toUtf8();
     const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
     if (!written)
-        log(QStringLiteral(": Could not write to cfg: ") + cfgPath(), 0);
+        file.resize(sizeBefore); // no half line stays behind to be doubled by the retry
+    file.close();
+    if (written)
+        m_keptConfig.clear();
     return written;
+}
+
+bool KiteProject::configHolds(const QString& line) const
+{
+    auto holds = [&line](const QString& text) {
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        return std::any_of(lines.cbegin(), lines.cend(), [&line](const QString& l) { return l.trimmed() == line; });
+    };
+    if (holds(m_keptConfig))
+        return true;
+    QFile file(cfgPath());
+    return !cfgPath().isEmpty() && file.open(QIODevice::ReadOnly) && holds(QString::fromUtf8(file.readAll()));
 }
 
 bool KiteProject::appendToConfig(QString line)

@@ -41,12 +41,19 @@ public:
     static constexpr int uploadRateIntervalMs = 5000;
     static constexpr int downloadRateIntervalMs = 2000;
     static constexpr int downloadErrorRetryMs = 60000;
+    // Lines the cfg could not take are tried again this often.
+    static constexpr int configRetryMs = 5000;
 
     KiteProject(KiteSettings* kiteSettings, QString name, QString jobId, QObject* parent = nullptr);
     ~KiteProject() override;
 
-    // Writers of the job's cfg file.
+    // Writers of the job's cfg file. Text the file cannot take (a read-only
+    // folder, a full disk) is kept and written, in order, before the next
+    // text or by a retry every few seconds; false while it is kept.
     bool appendToConfig(QString line);
+    bool appendTextToConfig(const QString& text);
+    // Whether the cfg, with what is still kept for it, holds `line`.
+    bool configHolds(const QString& line) const;
     QString createJobLocalId();
     void setRestartDownloadCount(int count);
     void setDirsCreated(bool created);
@@ -289,7 +296,7 @@ private:
     QString effectiveDownloadDir() const;
     QString downloadShortcutPath() const;
     bool writesFiles() const;
-    bool appendTextToConfig(const QString& text);
+    bool writeKeptConfig();
     void ensureDownloadShortcut(bool finished);
 
     QString m_lastDownloadRateText;
@@ -298,4 +305,6 @@ private:
     QPointer<ErrorMessage> m_overwriteQuestion;
     QString m_overwriteQuestionPath;
     QSet<QString> m_overwriteSkipList;
+    QString m_keptConfig;                 // cfg text not written yet
+    QTimer* m_configRetryTimer = nullptr;
 };

@@ -182,6 +182,15 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
         // default folder.
         log(job->name + QStringLiteral(": dir does not exists, set default:") + QFileInfo(localDir).absoluteFilePath());
         job->createLocalDownloadDir(true);
+        // A folder that cannot be made (a read-only projects folder, a full
+        // disk) is a download error once rendering is over: while the job
+        // renders, its next event looks again; afterwards nothing would, so
+        // the error is shown and its timer retries.
+        const QString made = job->localDownloadDirCustom.isEmpty() ? job->localDownloadDir : job->localDownloadDirCustom;
+        if (!QFileInfo(made).isDir() && !job->isRendering && !job->isPaused) {
+            log(job->name + QStringLiteral(": the output folder cannot be made"), 0);
+            job->setDownloadError();
+        }
         return;
     }
 

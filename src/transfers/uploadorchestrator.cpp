@@ -365,7 +365,7 @@ void UploadOrchestrator::passedCheck(KiteProject* job)
     job->setUploaded();
     // A check answered twice (asked again after a lost connection, or by an
     // upload that was started again meanwhile) finishes the upload once.
-    if (configHasLine(job, QStringLiteral("uploadfinished=true"))) {
+    if (job->configHolds(QStringLiteral("uploadfinished=true"))) {
         log(job->name + QStringLiteral(": uploadfinished already in the config"), LogVerbose);
     } else {
         log(job->name + QStringLiteral(": Upload finished, show message"), LogVerbose);
@@ -427,33 +427,13 @@ void UploadOrchestrator::failedCheck(KiteProject* job, const QString& errors)
 
 // --- the registration -------------------------------------------------------------
 
-bool UploadOrchestrator::configHasLine(const KiteProject* job, const QString& line)
-{
-    QFile file(job->cfgPath());
-    if (job->cfgPath().isEmpty() || !file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray wanted = line.toUtf8();
-    while (!file.atEnd()) {
-        if (file.readLine().trimmed() == wanted)
-            return true;
-    }
-    return false;
-}
-
 bool UploadOrchestrator::appendRawToConfig(KiteProject* job, const QString& text)
 {
-    const QString path = job->cfgPath();
-    if (path.isEmpty() || job->isDeleted || job->isDeletedLocal) {
+    if (job->cfgPath().isEmpty() || job->isDeleted || job->isDeletedLocal) {
         qCDebug(lcUploads).noquote() << "no usable cfg for" << job->name << "- not written:" << text.trimmed();
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    return written;
+    return job->appendTextToConfig(text);
 }
 
 void UploadOrchestrator::addJobReply(const QJsonObject& message, KiteProject* job)

@@ -72,10 +72,8 @@ private:
     // Picks the job's upload server and stores it in the job.
     int storeServerNumberUpload(KiteProject* job);
     // Appends raw text to the job's cfg (no line end added); false when the
-    // job has no usable cfg or it cannot be opened.
+    // job has no usable cfg or the text is kept for a later try.
     bool appendRawToConfig(KiteProject* job, const QString& text);
-    // Whether the job's cfg holds `line` (surrounding white space ignored).
-    static bool configHasLine(const KiteProject* job, const QString& line);
     void passedCheck(KiteProject* job);
     void failedCheck(KiteProject* job, const QString& errors);
     void decrementRunningUploads(const QString& logText);
