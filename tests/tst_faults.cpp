@@ -569,22 +569,26 @@ void TestFaults::hostileMessagesLeaveClientWorking_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint64>("cap");
-    QTest::newRow("garbage") << QString::fromLatin1("\x01\x02 not json at all }}}{{{") << qint64(0);
+    QTest::addColumn<int>("padBytes"); // > 0: a valid message padded to this size
+    QTest::newRow("garbage") << QString::fromLatin1("\x01\x02 not json at all }}}{{{") << qint64(0) << 0;
     QTest::newRow("truncated") << QStringLiteral(R"({"action":"getProjectStates","data":{"projects":[{"name":"pro)")
-                               << qint64(0);
-    QTest::newRow("deeply nested") << QString(100000, QLatin1Char('[')) << qint64(0);
+                               << qint64(0) << 0;
+    QTest::newRow("deeply nested") << QString(100000, QLatin1Char('[')) << qint64(0) << 0;
     QTest::newRow("nested objects") << QString(50000, QLatin1Char('{')).replace(QLatin1String("{{"),
                                                                                  QLatin1String("{\"a\":"))
-                                    << qint64(0);
-    QTest::newRow("over the cap")
-        << QStringLiteral(R"({"action":"getRenderpoints","data":{"result":3,"pad":"%1"}})").arg(QString(1 << 20, QLatin1Char('x')))
-        << qint64(64 * 1024);
+                                    << qint64(0) << 0;
+    QTest::newRow("over a shortened cap") << QString() << qint64(64 * 1024) << (1 << 20);
+    QTest::newRow("100 MiB, over the cap of 64 MiB") << QString() << qint64(0) << (100 << 20);
 }
 
 void TestFaults::hostileMessagesLeaveClientWorking()
 {
     QFETCH(QString, text);
     QFETCH(qint64, cap);
+    QFETCH(int, padBytes);
+    if (padBytes > 0)
+        text = QStringLiteral(R"({"action":"getRenderpoints","data":{"result":3,"pad":"%1"}})")
+                   .arg(QString(padBytes, QLatin1Char('x')));
     QVERIFY(startAndLogIn());
     if (cap > 0)
         m_client->plugin->webSocketConnection->setMaxIncomingMessageSize(cap);
@@ -595,6 +599,9 @@ void TestFaults::hostileMessagesLeaveClientWorking()
     // A message the client understands, after the hostile one.
     QVERIFY(dispatchWorks());
     QVERIFY(points != 42.0);
+    // An oversized message is refused whole: the connection closes on it.
+    if (padBytes > 0)
+        QVERIFY(m_client->logText().contains(QStringLiteral("message from the server larger than")));
     QCOMPARE(m_client->settings->jobList.size(), jobs);
     QVERIFY(roundTripWorks(QStringLiteral("probe")));
 }
