@@ -114,6 +114,7 @@ void UploadOrchestrator::startJob(KiteProject* job)
     }
     if (job->jobLocalId.isEmpty())
         job->createJobLocalId();
+    m_checkPassed.remove(job);
     if (job->waitingForCheckFiles) {
         log(job->name + QStringLiteral(": waiting for checkFiles, upload not started again"), LogVerbose);
         return;
@@ -363,16 +364,20 @@ void UploadOrchestrator::passedCheck(KiteProject* job)
     decrementRunningUploads(job->name + QStringLiteral(": setuploadchecked request, (353) runningJobUploads--"));
 
     job->setUploaded();
-    // A check answered twice (asked again after a lost connection, or by an
-    // upload that was started again meanwhile) finishes the upload once.
-    if (job->configHolds(QStringLiteral("uploadfinished=true"))) {
-        log(job->name + QStringLiteral(": uploadfinished already in the config"), LogVerbose);
+    // A check answered twice (asked again after a lost connection) finishes
+    // the upload once; the cfg holds its mark once even when the upload was
+    // started over.
+    const auto passed = m_checkPassed.constFind(job);
+    if (passed != m_checkPassed.constEnd() && passed.value() == job) {
+        log(job->name + QStringLiteral(": check passed already"), LogVerbose);
     } else {
+        m_checkPassed.insert(job, job);
         log(job->name + QStringLiteral(": Upload finished, show message"), LogVerbose);
         emit m_plugin->showMessageSignal(tr("Upload finished"),
                                          job->name + tr("100%... \nClick to open Control Center"),
                                          QStringLiteral("UploadEnd"), job);
-
+    }
+    if (!job->configHolds(QStringLiteral("uploadfinished=true"))) {
         log(job->name + QStringLiteral(" 1562 writing uploadfinished info to config"), LogVerbose);
         if (!appendRawToConfig(job, QStringLiteral("\r\nuploadfinished=true")))
             log(job->name + QStringLiteral(": Could not open file for appending autostart info"), LogImportant);

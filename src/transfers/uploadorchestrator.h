@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 
@@ -82,4 +83,6 @@ private:
     PluginNetConnection* m_plugin;
     KiteSettings* m_settings;
     CfgReader* m_cfgReader;
+    // Jobs whose current upload passed its check; a start clears the entry.
+    QHash<const KiteProject*, QPointer<KiteProject>> m_checkPassed;
 };
