@@ -413,13 +413,12 @@ void TestFaults::unwritableOutputIsReportedAndRecovers()
             blockedPath = frame.path;
     }
     QVERIFY(!blockedPath.isEmpty());
-    const QString blocker_ = blocker == Blocker::FileInPlaceOfFolder
-        ? local + QLatin1Char('/') + blockedPath.section(QLatin1Char('/'), 0, 0)
-        : local + QLatin1Char('/') + blockedPath;
+    const QString blockedName = blockedPath.section(QLatin1Char('/'), 0, 0); // the folder or the frame
+    const QString obstacle = local + QLatin1Char('/') + blockedName;
     if (blocker == Blocker::FileInPlaceOfFolder)
-        QVERIFY(writeFile(blocker_, "not a folder"));
+        QVERIFY(writeFile(obstacle, "not a folder"));
     else
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), blocker_));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), obstacle));
 
     QTRY_VERIFY_WITH_TIMEOUT(shot->hasDownloadError, kWaitMs);
     QVERIFY(shot->jobAction->text().contains(QStringLiteral("DOWNLOAD ERROR")));
@@ -429,7 +428,7 @@ void TestFaults::unwritableOutputIsReportedAndRecovers()
     int whole = 0;
     for (const FarmFileEntry& frame : frames) {
         const QString path = local + QLatin1Char('/') + frame.path;
-        if (frame.path.startsWith(blockedPath.section(QLatin1Char('/'), 0, 0)) || !QFileInfo(path).isFile())
+        if (frame.path.startsWith(blockedName) || !QFileInfo(path).isFile())
             continue;
         QCOMPARE(readFile(path), FarmRenderer::fileContent(name, frame.path, frame.size));
         ++whole;
@@ -438,7 +437,7 @@ void TestFaults::unwritableOutputIsReportedAndRecovers()
 
     // The cause goes away; the retry that the error armed (a minute) comes
     // sooner here.
-    QVERIFY(QFile::remove(blocker_));
+    QVERIFY(QFile::remove(obstacle));
     QVERIFY(shot->downloadErrorRetryTimer && shot->downloadErrorRetryTimer->isActive());
     shot->downloadErrorRetryTimer->start(10);
     QTRY_VERIFY_WITH_TIMEOUT(shot->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)")), kWaitMs);
