@@ -83,10 +83,6 @@ private:
     void drop(Drop how);
     void verifyFinished(const QString& name, int addjobs = 1);
     void setUserFolderWritable(bool writable);
-    static QString outputDir(const KiteProject* job)
-    {
-        return job->localDownloadDirCustom.isEmpty() ? job->localDownloadDir : job->localDownloadDirCustom;
-    }
     bool roundTripWorks(const QString& probe);
     bool dispatchWorks();
 
@@ -324,7 +320,7 @@ void TestFaults::verifyFinished(const QString& name, int addjobs)
     for (auto it = m_exported.cbegin(); it != m_exported.cend(); ++it)
         QVERIFY2(readFile(uploadDir + QLatin1Char('/') + it.key()) == it.value(), qPrintable(it.key()));
     // ...and every frame came back.
-    const QString local = outputDir(shot);
+    const QString local = shot->effectiveDownloadDir();
     for (const FarmFileEntry& frame : FarmRenderer::outputFiles(kFrames)) {
         const QByteArray expected = FarmRenderer::fileContent(name, frame.path, frame.size);
         QVERIFY2(readFile(local + QLatin1Char('/') + frame.path) == expected, qPrintable(frame.path));
@@ -396,9 +392,9 @@ void TestFaults::unwritableOutputIsReportedAndRecovers()
     QSignalSpy failed(m_downloader.get(), &StandInDownloader::fileFailed);
     exportJob(name);
     refresh();
-    QTRY_VERIFY_WITH_TIMEOUT(job(name) && QFileInfo(outputDir(job(name))).isDir(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(job(name) && QFileInfo(job(name)->effectiveDownloadDir()).isDir(), kWaitMs);
     KiteProject* shot = job(name);
-    const QString local = outputDir(shot);
+    const QString local = shot->effectiveDownloadDir();
 
     // Root may write anywhere, so the folder is made unusable instead of
     // read-only: a file takes the place of a sub-folder, or a frame's name

@@ -54,6 +54,8 @@ public:
     bool appendTextToConfig(const QString& text);
     // Whether the cfg, with what is still kept for it, holds `line`.
     bool configHolds(const QString& line) const;
+    // The folder the job's output goes to: the custom one, else the default.
+    QString effectiveDownloadDir() const;
     QString createJobLocalId();
     void setRestartDownloadCount(int count);
     void setDirsCreated(bool created);
@@ -293,7 +295,6 @@ private:
     // Files of the job.
     QString userFolder() const;
     QString defaultDownloadDir() const;
-    QString effectiveDownloadDir() const;
     QString downloadShortcutPath() const;
     bool writesFiles() const;
     bool writeKeptConfig();

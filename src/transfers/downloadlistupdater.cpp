@@ -176,7 +176,7 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
     if (job->downloadPath.isEmpty())
         job->downloadPath = job->name + QLatin1Char('/');
 
-    const QString localDir = job->localDownloadDirCustom.isEmpty() ? job->localDownloadDir : job->localDownloadDirCustom;
+    const QString localDir = job->effectiveDownloadDir();
     if (localDir.isEmpty() || !QFileInfo(localDir).isDir()) {
         // The listing at hand is dropped: the download starts over from the
         // default folder.
@@ -186,8 +186,7 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
         // disk) is a download error once rendering is over: while the job
         // renders, its next event looks again; afterwards nothing would, so
         // the error is shown and its timer retries.
-        const QString made = job->localDownloadDirCustom.isEmpty() ? job->localDownloadDir : job->localDownloadDirCustom;
-        if (!QFileInfo(made).isDir() && !job->isRendering && !job->isPaused) {
+        if (!QFileInfo(job->effectiveDownloadDir()).isDir() && !job->isRendering && !job->isPaused) {
             log(job->name + QStringLiteral(": the output folder cannot be made"), 0);
             job->setDownloadError();
         }
