@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -46,7 +47,9 @@ struct StandInUploader::Run
     QVector<Item> items;
     int current = -1;
     std::unique_ptr<QFile> source;
-    std::unique_ptr<QFile> target;
+    // The farm's copy, continued in place, or a side copy (QSaveFile) that
+    // replaces it when whole.
+    std::unique_ptr<QFileDevice> target;
     qint64 position = 0;
     qint64 sourceSize = 0;
     qint64 retryAt = 0;
@@ -71,6 +74,21 @@ qint64 fileSize(const QString& path)
     const QFileInfo info(path);
     return info.isFile() ? info.size() : -1;
 }
+
+// Whether the farm's copy of `length` bytes ends like the first `length`
+// bytes of the local file (the last 64 KiB are compared): then what it holds
+// is the beginning of this file, and the upload may continue after it.
+bool sameBeginning(const QString& localPath, const QString& farmPath, qint64 length)
+{
+    constexpr qint64 window = 64 * 1024;
+    const qint64 from = qMax<qint64>(0, length - window);
+    QFile local(localPath);
+    QFile farm(farmPath);
+    if (!local.open(QIODevice::ReadOnly) || !farm.open(QIODevice::ReadOnly) || !local.seek(from) || !farm.seek(from))
+        return false;
+    const QByteArray localBytes = local.read(length - from);
+    return localBytes.size() == length - from && farm.read(length - from) == localBytes;
+}
 } // namespace
 
 StandInUploader::StandInUploader(PluginNetConnectionInterface* plugin, KiteSettings* settings,
@@ -87,7 +105,8 @@ StandInUploader::StandInUploader(PluginNetConnectionInterface* plugin, KiteSetti
 
 StandInUploader::~StandInUploader()
 {
-    // Partial copies stay where they are: the next run continues them.
+    // Copies continued in place stay as far as they got: the next run
+    // continues them. Side copies are discarded; the farm's copy stays.
     for (const RunPtr& run : m_runs) {
         run->source.reset();
         run->target.reset();
@@ -507,29 +526,16 @@ bool StandInUploader::openItem(const RunPtr& run, int index, QString& error)
         item.listedSize = localSize;
     }
 
-    qint64 offset = 0;
-    switch (item.start) {
-    case Item::Start::Listed:
-        offset = item.offset;
-        if (offset > 0 && onServer < offset)
-            offset = 0; // the server lost what it held
-        break;
-    case Item::Start::FromTarget:
-        if (onServer == localSize) {
-            // Complete on the server (another job sent it, or an earlier run).
-            if (item.countsWhole && localSize > item.counted)
-                report(run, item, localSize - item.counted);
-            emit fileStarted(run->job, item.path, onServer);
-            finishItem(run);
-            return true;
-        }
-        offset = onServer > 0 && onServer < localSize ? onServer : 0;
-        break;
-    case Item::Start::Whole:
-        break;
+    const qint64 offset = m_inPlaceRestarts ? inPlaceOffset(item, onServer, localSize)
+                                            : continuationOffset(item, targetPath, onServer, localSize);
+    if (offset == localSize && localSize > 0) {
+        // Complete on the server (another job sent it, or an earlier run).
+        if (item.countsWhole && localSize > item.counted)
+            report(run, item, localSize - item.counted);
+        emit fileStarted(run->job, item.path, onServer);
+        finishItem(run);
+        return true;
     }
-    if (offset > localSize)
-        offset = 0;
 
     auto source = std::make_unique<QFile>(item.localPath);
     if (!source->open(QIODevice::ReadOnly) || (offset > 0 && !source->seek(offset))) {
@@ -540,9 +546,26 @@ bool StandInUploader::openItem(const RunPtr& run, int index, QString& error)
         error = QStringLiteral("cannot create the folder of ") + targetPath;
         return false;
     }
-    auto target = std::make_unique<QFile>(targetPath);
-    const QIODevice::OpenMode mode = offset > 0 ? QIODevice::ReadWrite : QIODevice::WriteOnly | QIODevice::Truncate;
-    if (!target->open(mode) || (offset > 0 && (!target->resize(offset) || !target->seek(offset)))) {
+    std::unique_ptr<QFileDevice> target;
+    bool opened = false;
+    if (offset > 0) {
+        // Continued in place after what the farm holds.
+        auto farmCopy = std::make_unique<QFile>(targetPath);
+        opened = farmCopy->open(QIODevice::ReadWrite)
+            && (!m_inPlaceRestarts || farmCopy->resize(offset)) && farmCopy->seek(offset);
+        target = std::move(farmCopy);
+    } else if (onServer >= 0 && !m_inPlaceRestarts) {
+        // A new copy of a file the farm holds: written beside it, so that the
+        // farm keeps its copy until this one is whole.
+        auto sideCopy = std::make_unique<QSaveFile>(targetPath);
+        opened = sideCopy->open(QIODevice::WriteOnly);
+        target = std::move(sideCopy);
+    } else {
+        auto newCopy = std::make_unique<QFile>(targetPath);
+        opened = newCopy->open(QIODevice::WriteOnly | QIODevice::Truncate);
+        target = std::move(newCopy);
+    }
+    if (!opened) {
         error = QStringLiteral("cannot write ") + targetPath + QStringLiteral(": ") + target->errorString();
         return false;
     }
@@ -563,6 +586,36 @@ bool StandInUploader::openItem(const RunPtr& run, int index, QString& error)
     if (run->position >= run->sourceSize)
         finishItem(run);
     return true;
+}
+
+qint64 StandInUploader::continuationOffset(const Item& item, const QString& targetPath, qint64 onServer,
+                                           qint64 localSize) const
+{
+    // A new copy unless the server listing (or the wait for another job)
+    // says the farm holds the beginning of the file.
+    const bool mayContinue = item.start == Item::Start::FromTarget
+        || (item.start == Item::Start::Listed && item.offset > 0);
+    if (!mayContinue || onServer <= 0 || onServer > localSize)
+        return 0;
+    return sameBeginning(item.localPath, targetPath, onServer) ? onServer : 0;
+}
+
+qint64 StandInUploader::inPlaceOffset(const Item& item, qint64 onServer, qint64 localSize) const
+{
+    qint64 offset = 0;
+    switch (item.start) {
+    case Item::Start::Listed:
+        offset = item.offset;
+        if (offset > 0 && onServer < offset)
+            offset = 0; // the server lost what it held
+        break;
+    case Item::Start::FromTarget:
+        offset = onServer > 0 && onServer <= localSize ? onServer : 0;
+        break;
+    case Item::Start::Whole:
+        break;
+    }
+    return offset > localSize ? 0 : offset;
 }
 
 void StandInUploader::report(const RunPtr& run, Item& item, qint64 bytes)
@@ -605,10 +658,13 @@ void StandInUploader::copyChunk(const RunPtr& run)
 void StandInUploader::finishItem(const RunPtr& run)
 {
     Item& item = run->items[run->current];
-    if (run->target && !run->target->flush()) {
-        failItem(run, QStringLiteral("cannot write ") + run->target->fileName() + QStringLiteral(": ")
-                          + run->target->errorString());
-        return;
+    if (run->target) {
+        auto* sideCopy = qobject_cast<QSaveFile*>(run->target.get());
+        if (sideCopy ? !sideCopy->commit() : !run->target->flush()) {
+            failItem(run, QStringLiteral("cannot write ") + run->target->fileName() + QStringLiteral(": ")
+                              + run->target->errorString());
+            return;
+        }
     }
     run->source.reset();
     run->target.reset();

@@ -37,6 +37,15 @@ class QFile;
 // The copy runs in chunks on the event loop, one chunk per job and step, so
 // the GUI thread stays responsive and a pause takes effect mid-file.
 //
+// Like a careful uploader, it writes into the farm's copy of a file only to
+// continue it: when the farm holds the beginning of the file (the last 64 KiB
+// before its end match), the copy goes on after it. Any copy from the first
+// byte of a file the farm already holds goes to a side name and replaces the
+// farm's copy only once it is whole; a copy stopped midway leaves the farm's
+// copy as it was. So a file that jobs share is never cut short on the farm by
+// a job that sends it again. (setInPlaceRestarts switches this off, to stand
+// in for a plain uploader in tests of the plug-in's own rules.)
+//
 // Bookkeeping on the job: isUploading and activeUploads while it runs,
 // setUploadStarted() when it starts, uploadingFilesHash (the paths it is
 // sending now), waitsForOtherUpload, progress through uploadRateSlot; and
@@ -69,6 +78,10 @@ public:
     void setRetryDelayMs(int ms);
     // How often a job that only has files another job is sending looks again.
     void setWaitPollMs(int ms);
+    // On: a plain uploader - a copy from the first byte truncates the farm's
+    // copy in place, and a resume starts at the listed offset, cutting off
+    // what the farm holds beyond it.
+    void setInPlaceRestarts(bool on) { m_inPlaceRestarts = on; }
 
     QString storageRoot() const { return m_storageRoot; }
     // "<root>/upload/<user>"; empty without a root or for a user name that
@@ -124,6 +137,10 @@ private:
     // One step of a run: opens the next file or copies one chunk.
     void stepRun(const RunPtr& run, qint64 now);
     bool openItem(const RunPtr& run, int index, QString& error);
+    // Where the copy of the item begins; the file's size when it is complete
+    // on the farm.
+    qint64 continuationOffset(const Item& item, const QString& targetPath, qint64 onServer, qint64 localSize) const;
+    qint64 inPlaceOffset(const Item& item, qint64 onServer, qint64 localSize) const;
     void copyChunk(const RunPtr& run);
     void finishItem(const RunPtr& run);
     void failItem(const RunPtr& run, const QString& error);
@@ -141,6 +158,7 @@ private:
     int m_paceMs = 0;
     int m_retryDelayMs = defaultRetryDelayMs;
     int m_waitPollMs = defaultWaitPollMs;
+    bool m_inPlaceRestarts = false;
 
     QList<QPointer<KiteProject>> m_queue;
     std::vector<RunPtr> m_runs;

@@ -43,12 +43,18 @@ kite_ensure_packages() {
     fi
 }
 
-# kite_build DIR [cmake options...]: configures DIR once, then builds it.
-kite_build() {
+# kite_configure DIR [cmake options...]: configures DIR with the options (an
+# existing tree takes them over).
+kite_configure() {
     local dir="$1"
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$KITE_ROOT" -B "$dir" "$@"
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$#" -gt 0 ]; then
+        cmake -S "$KITE_ROOT" -B "$dir" "$@" >/dev/null
     fi
-    cmake --build "$dir" -j "$KITE_JOBS"
+}
+
+# kite_build DIR [cmake options...]: configures DIR, then builds all of it.
+kite_build() {
+    kite_configure "$@"
+    cmake --build "$1" -j "$KITE_JOBS"
 }

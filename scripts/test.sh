@@ -7,8 +7,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 kite_ensure_packages "${KITE_PACKAGES[@]}"
 
-# The plain build is the one the demo and the README use.
-kite_build "$KITE_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKITE_BUILD_TESTS=OFF
+# The plain build is the one the demo, the README and the soak runs use.
+kite_build "$KITE_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKITE_BUILD_TESTS=ON -DKITE_BUILD_BENCH=OFF
 
 kite_build "$KITE_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKITE_SANITIZE=ON
 

@@ -44,10 +44,13 @@ constexpr int kWaitMs = 60000;
 enum class Drop { Close, Abort, Restart };
 // How a fault keeps the client from writing a job's output.
 enum class Blocker { FileInPlaceOfFolder, DiskFull };
+// How a job's upload ends before its end.
+enum class Stop { Pause, Delete, ConnectionDropped };
 } // namespace
 
 Q_DECLARE_METATYPE(Drop)
 Q_DECLARE_METATYPE(Blocker)
+Q_DECLARE_METATYPE(Stop)
 
 // Faults injected into a running client: a server that drops the connection
 // in every phase of a job, a server that never finishes the WebSocket
@@ -64,6 +67,8 @@ private slots:
     void jobSurvivesDropsInEveryPhase();
     void lostAnswerIsAskedForAgain_data();
     void lostAnswerIsAskedForAgain();
+    void sharedTextureStaysWhole_data();
+    void sharedTextureStaysWhole();
     void unwritableOutputIsReportedAndRecovers_data();
     void unwritableOutputIsReportedAndRecovers();
     void unwritableApplicationDirectoryKeepsJobsGoing();
@@ -370,6 +375,119 @@ void TestFaults::lostAnswerIsAskedForAgain()
     // A lost "addjob" is sent again (the farm never took it); any other
     // request once.
     verifyFinished(name, action == QLatin1String("addjob") ? 2 : 1);
+}
+
+void TestFaults::sharedTextureStaysWhole_data()
+{
+    QTest::addColumn<Stop>("stop");
+    QTest::addColumn<bool>("plainUploader");
+    for (bool plain : {false, true}) {
+        const char* uploader = plain ? "plain uploader" : "careful uploader";
+        QTest::addRow("late job paused, %s", uploader) << Stop::Pause << plain;
+        QTest::addRow("late job deleted, %s", uploader) << Stop::Delete << plain;
+        QTest::addRow("connection dropped, %s", uploader) << Stop::ConnectionDropped << plain;
+    }
+}
+
+// Three jobs share a texture. One upload runs at a time, and a job that
+// shares nothing runs while the three are listed: all three listings show
+// the texture missing, and nobody sending it. The second of them to upload
+// is stopped on its first chunk. Once a check has passed, the texture stays
+// whole on the farm - whatever uploader sends the files - and every job is
+// checked with it whole.
+void TestFaults::sharedTextureStaysWhole()
+{
+    QFETCH(Stop, stop);
+    QFETCH(bool, plainUploader);
+    m_client->simulator.setAutoRender(true);
+    QVERIFY(startAndLogIn());
+    m_client->settings->maxRunningUploads = 1;
+    m_uploader->setInPlaceRestarts(plainUploader);
+
+    // The job in front, long enough to be running while the others are listed.
+    const QString front = QStringLiteral("front");
+    QVERIFY(writeFile(userFolder() + QLatin1Char('/') + front, randomBytes(2048 * 1024, ++m_seed)));
+    QVERIFY(writeFile(userFolder() + QLatin1Char('/') + front + QStringLiteral(".cfg"), "renderer=vray\r\nautostart=1\r\n"));
+    QSignalSpy frontStarted(m_uploader.get(), &StandInUploader::jobStarted);
+    refresh();
+    QVERIFY(frontStarted.wait(kWaitMs));
+
+    const QString texture = QStringLiteral("tex/shared.exr");
+    const QByteArray textureBytes = randomBytes(256 * 1024, ++m_seed);
+    QVERIFY(writeFile(userFolder() + QLatin1Char('/') + texture, textureBytes));
+    const QStringList names{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")};
+    for (const QString& name : names) {
+        const QByteArray cfg = QStringLiteral("renderer=vray\r\nautostart=1\r\n[files]\r\npaths=1\r\npath0=%1\r\n"
+                                              "pathlocal0=%2\r\npathsize0=%3\r\n")
+                                   .arg(texture, userFolder() + QLatin1Char('/') + texture)
+                                   .arg(textureBytes.size())
+                                   .toUtf8();
+        QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name, randomBytes(96 * 1024, ++m_seed)));
+        QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name + QStringLiteral(".cfg"), cfg));
+    }
+
+    // What the farm holds of the texture, at every chunk the uploader writes
+    // and at every check.
+    const QString onFarm = m_client->simulator.uploadDir(kUser) + QLatin1Char('/') + texture;
+    bool checked = false;
+    QStringList damage;
+    auto look = [&](const QString& when) {
+        if (checked && readFile(onFarm) != textureBytes)
+            damage << when + QStringLiteral(": %1 bytes").arg(QFileInfo(onFarm).size());
+    };
+    connect(&m_client->simulator, &FarmSimulator::messageReceived, this,
+            [&](int index, const QString&, const QString& action) {
+                if (action != QLatin1String("checkFiles"))
+                    return;
+                const QString scene = m_client->simulator.receivedMessages().at(index).object.value(
+                    QStringLiteral("data")).toObject().value(QStringLiteral("scene")).toString();
+                checked = checked || names.contains(scene);
+                look(QStringLiteral("check of ") + scene);
+            });
+    int started = 0;
+    QString late; // the second job the uploader takes
+    connect(m_uploader.get(), &StandInUploader::jobStarted, this,
+            [&](KiteProject* job) { started += names.contains(job->name); });
+    connect(m_uploader.get(), &StandInUploader::bytesCopied, this,
+            [&](KiteProject* uploading, const QString& path, qint64, qint64) {
+                look(uploading->name + QStringLiteral(" writing ") + path);
+                if (!late.isEmpty() || started != 2)
+                    return;
+                late = uploading->name;
+                QPointer<KiteProject> target(uploading);
+                QTimer::singleShot(0, this, [this, target, stop] {
+                    KiteProject* late = target;
+                    if (!late)
+                        return;
+                    if (stop == Stop::Pause) {
+                        late->uploadPausedSwitchSlot();
+                        QTimer::singleShot(300, late, [late] { late->uploadPausedSwitchSlot(); });
+                    } else if (stop == Stop::Delete) {
+                        emit late->deleteLocalJobSignal(late);
+                    } else {
+                        drop(Drop::Abort);
+                    }
+                });
+            });
+
+    refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(m_client->simulator.receivedCount(QStringLiteral("getTexFolderContents")) >= 4, kWaitMs);
+    QVERIFY(m_uploader->isRunning(job(front)));
+    auto done = [&](const QString& name) {
+        KiteProject* found = job(name);
+        return found && found->jobAction->text().endsWith(QStringLiteral("DOWNLOADED (100%)"));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!late.isEmpty(), kWaitMs);
+    for (const QString& name : names) {
+        if (name != late || stop != Stop::Delete)
+            QTRY_VERIFY2_WITH_TIMEOUT(done(name), qPrintable(name), kWaitMs);
+    }
+    look(QStringLiteral("the end"));
+    QVERIFY2(damage.isEmpty(), qPrintable(damage.join(QStringLiteral("; "))));
+    QCOMPARE(readFile(onFarm), textureBytes);
+    // The deleted job took its files along, not the texture the others list.
+    QCOMPARE(QFileInfo::exists(userFolder() + QLatin1Char('/') + late + QStringLiteral(".cfg")), stop != Stop::Delete);
+    QCOMPARE(readFile(userFolder() + QLatin1Char('/') + texture), textureBytes);
 }
 
 void TestFaults::unwritableOutputIsReportedAndRecovers_data()

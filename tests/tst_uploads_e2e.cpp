@@ -108,6 +108,8 @@ private slots:
     void safeRelativePaths_data();
     void safeRelativePaths();
     void atMostMaxJobsRunByPriority();
+    void farmCopyChangesOnlyByContinuationOrWhole_data();
+    void farmCopyChangesOnlyByContinuationOrWhole();
 
 private:
     bool startAndLogIn();
@@ -535,6 +537,91 @@ void TestUploadsE2E::atMostMaxJobsRunByPriority()
     jobs.at(0)->setUploadPaused();
     QCOMPARE(uploader.queuedJobCount(), 0);
     QVERIFY(client.sent(QStringLiteral("checkFiles")).isEmpty());
+}
+
+void TestUploadsE2E::farmCopyChangesOnlyByContinuationOrWhole_data()
+{
+    const QByteArray local = randomBytes(200 * 1024, 11);
+    const QByteArray other = randomBytes(300 * 1024, 12);
+    QTest::addColumn<QByteArray>("farmCopy"); // "<missing>": none
+    QTest::addColumn<qint64>("listedOffset"); // the listing's resume offset
+    QTest::addColumn<bool>("larger");         // the listing saw a larger copy
+    QTest::addColumn<qint64>("start");        // where the copy must begin
+    QTest::newRow("not on the farm") << QByteArray("<missing>") << qint64(0) << false << qint64(0);
+    QTest::newRow("listed missing, whole since") << local << qint64(0) << false << qint64(0);
+    QTest::newRow("listed missing, another file since") << other.left(local.size()) << qint64(0) << false
+                                                         << qint64(0);
+    QTest::newRow("beginning of this file") << local.left(64 * 1024) << qint64(64 * 1024) << false
+                                            << qint64(64 * 1024);
+    QTest::newRow("beginning of this file, grown since") << local.left(96 * 1024) << qint64(64 * 1024) << false
+                                                         << qint64(96 * 1024);
+    QTest::newRow("beginning of another file") << other.left(64 * 1024) << qint64(64 * 1024) << false << qint64(0);
+    QTest::newRow("larger copy") << other << qint64(0) << true << qint64(0);
+}
+
+// The stand-in uploader writes into the farm's copy of a file only to
+// continue it; a copy from the first byte of a file the farm holds replaces
+// that copy only once it is whole, and a stop midway leaves it as it was.
+void TestUploadsE2E::farmCopyChangesOnlyByContinuationOrWhole()
+{
+    QFETCH(QByteArray, farmCopy);
+    QFETCH(qint64, listedOffset);
+    QFETCH(bool, larger);
+    QFETCH(qint64, start);
+    const QByteArray local = randomBytes(200 * 1024, 11);
+    OfflineClient client;
+    QTemporaryDir storage;
+    StandInUploader uploader(client.plugin, client.settings, storage.path());
+    uploader.setChunkBytes(16 * 1024);
+    const QString onFarm = storage.path() + QStringLiteral("/upload/anna/tex/t.bin");
+    if (farmCopy != "<missing>")
+        QVERIFY(writeFile(onFarm, farmCopy));
+    client.writeUserFile(QStringLiteral("assets/t.bin"), local);
+    client.writeJob(QStringLiteral("job"), {QStringLiteral("renderer=vray")});
+    KiteProject* job = client.addJob(QStringLiteral("job"));
+    UploadFile file;
+    file.path = QStringLiteral("tex/t.bin");
+    file.pathLocal = client.userFolder() + QStringLiteral("/assets/t.bin");
+    file.size = local.size();
+    file.resume = listedOffset > 0;
+    file.resumeOffset = listedOffset;
+    file.serverCopyLarger = larger;
+    job->uploadList = {file};
+    QList<qint64> starts;
+    connect(&uploader, &StandInUploader::fileStarted, this, [&](KiteProject*, const QString& path, qint64 offset) {
+        if (path == file.path)
+            starts << offset;
+    });
+
+    // Stopped after its first chunk of the file.
+    connect(&uploader, &StandInUploader::bytesCopied, job, [job](KiteProject*, const QString&, qint64, qint64) {
+        if (!job->isUploadPaused)
+            job->setUploadPaused();
+    });
+    job->isReadyForUpload = true;
+    uploader.uploadJobSlot();
+    QTRY_VERIFY(job->isUploadPaused && !uploader.isRunning(job));
+    QCOMPARE(starts.value(0), start);
+    const QByteArray afterStop = readFile(onFarm);
+    if (start > 0) // continued in place
+        QVERIFY(afterStop.size() > farmCopy.size() && local.startsWith(afterStop));
+    else if (farmCopy != "<missing>") // the farm's copy is untouched
+        QCOMPARE(afterStop, farmCopy);
+    else
+        QVERIFY(local.startsWith(afterStop));
+    QCOMPARE(QDir(QFileInfo(onFarm).path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.bin"});
+
+    // Run to its end: the farm holds the file whole.
+    disconnect(&uploader, &StandInUploader::bytesCopied, job, nullptr);
+    job->isUploadPaused = false;
+    file.resume = afterStop.size() < local.size() && local.startsWith(afterStop);
+    file.resumeOffset = file.resume ? afterStop.size() : 0;
+    file.serverCopyLarger = afterStop.size() > local.size();
+    job->uploadList = {file};
+    QSignalSpy finished(&uploader, &StandInUploader::jobFinished);
+    uploader.uploadJobSlot();
+    QVERIFY(finished.wait(kWaitMs));
+    QCOMPARE(readFile(onFarm), local);
 }
 
 QTEST_MAIN(TestUploadsE2E)

@@ -48,6 +48,7 @@ void JobDeleter::run()
         return;
     }
     emit job->pauseDownloadSignal();
+    job->announceUploadStop();
     emit job->pauseUploadSignal();
     m_cfgReader = new CfgReader(m_settings, this);
     job->setDeleted();

@@ -259,9 +259,16 @@ void KiteProject::setUploadingOnOtherMachine()
     showUploadRunningActions();
 }
 
+void KiteProject::announceUploadStop()
+{
+    if (kiteSettings && !uploadingFilesHash.isEmpty())
+        emit kiteSettings->uploadStoppingSignal(this);
+}
+
 void KiteProject::setUploadPaused(bool forTest)
 {
     log(QStringLiteral(": setUploadPaused"));
+    announceUploadStop();
     isUploadPaused = true;
     uploadPausedForTest = forTest;
     isMarkedForUpload = false;
@@ -301,6 +308,7 @@ void KiteProject::setUploaded()
 void KiteProject::retryUploadSlot(int errorCount)
 {
     log(QStringLiteral(": retryUploadSlot"));
+    announceUploadStop();
     hasUploadError = false;
     uploadList.clear();
     uploadFileQueue.clear();

@@ -63,6 +63,11 @@ public:
     void createLocalDownloadDir(bool restart = false);
     static QString rateString(double bytesPerSec);
 
+    // Tells KiteSettings::uploadStoppingSignal that the job's upload stops
+    // while its uploader still sends files; called before the uploader is
+    // told (pauseUploadSignal), so that the files it leaves are known.
+    void announceUploadStop();
+
     // The job's cfg file: <localProjectsFolder>/<username>/<name>.cfg. Empty
     // when the name cannot be used as a file name.
     QString cfgPath() const;

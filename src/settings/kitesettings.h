@@ -296,6 +296,10 @@ signals:
     void uploadLogFilesSignal();
     void uploadProgressSignal(float progress);
     void downloadProgressSignal(float progress);
+    // A job's upload is about to stop (paused, deleted, restarted) while its
+    // uploader still sends files (KiteProject::uploadingFilesHash); emitted
+    // before the uploader is told.
+    void uploadStoppingSignal(KiteProject* job);
 
 private:
     void ensureKiteId();

@@ -6,6 +6,7 @@
 #include "net/jsonread.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
+#include "transfers/sharedfileguard.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -54,7 +55,10 @@ UploadOrchestrator::UploadOrchestrator(PluginNetConnection* plugin, KiteSettings
     , m_plugin(plugin)
     , m_settings(kiteSettings)
     , m_cfgReader(cfgReader)
+    , m_sharedFiles(new SharedFileGuard(kiteSettings, this))
 {
+    connect(m_sharedFiles, &SharedFileGuard::released, this, &UploadOrchestrator::checkWhenSafe);
+    connect(kiteSettings, &KiteSettings::uploadStoppingSignal, m_sharedFiles, &SharedFileGuard::uploadStopping);
 }
 
 void UploadOrchestrator::log(const QString& message, int level)
@@ -131,6 +135,12 @@ void UploadOrchestrator::startJob(KiteProject* job)
         log(job->name + QStringLiteral(": 414 isReadyForUpload = false"), LogVerbose);
     }
 
+    m_sharedFiles->listingAsked(job);
+    requestListing(job);
+}
+
+void UploadOrchestrator::requestListing(KiteProject* job)
+{
     const QJsonObject data{
         {QStringLiteral("size"), true},
         {QStringLiteral("serverNumberUpload"), job->serverNumberUpload},
@@ -220,6 +230,12 @@ void UploadOrchestrator::texFolderContentsReply(const QJsonObject& message, Kite
         serverSizes.insert(path, size);
         qCDebug(lcUploads).noquote() << "dataHash.insert:" << path << size;
     }
+    if (m_sharedFiles->isVerifying(job)) {
+        verifyReply(job, serverSizes);
+        return;
+    }
+    // What the farm received since the listing was asked for counts too.
+    serverSizes = m_sharedFiles->sizesToGoBy(job, serverSizes);
 
     if (job->isUploaded || job->isRendering || job->isDownloading || job->renderComplete) {
         log(job->name + QStringLiteral(": already uploaded, do not upload again 1855"), LogVerbose);
@@ -260,6 +276,7 @@ void UploadOrchestrator::texFolderContentsReply(const QJsonObject& message, Kite
     log(job->name + QStringLiteral(": 1911 isReadyForUpload = true"), LogVerbose);
     job->isReadyForUpload = true;
     job->setUploadIdle();
+    m_sharedFiles->classified(job);
     emit m_plugin->UploadJobSignal();
 }
 
@@ -307,6 +324,64 @@ void UploadOrchestrator::checkFiles(KiteProject* job)
         job->uploadFileQueue.clear();
         return;
     }
+    // The uploader's run of the job is over; the check reply counts it down.
+    m_uploaderRuns.insert(job);
+    m_sharedFiles->uploaderFinished(job);
+    checkWhenSafe(job);
+}
+
+bool UploadOrchestrator::hasPassedCheck(const KiteProject* job) const
+{
+    const auto passed = m_checkPassed.constFind(job);
+    return passed != m_checkPassed.constEnd() && passed.value() == job;
+}
+
+void UploadOrchestrator::checkWhenSafe(KiteProject* job)
+{
+    // A job counted as uploaded through the farm's check mark while it waited
+    // still gets its own check: that is what submits it.
+    if (!job || job->isDeleted || job->isDeletedLocal || hasPassedCheck(job))
+        return;
+    if (job->isUploadPaused) {
+        // Resuming starts the upload over, listing first.
+        log(job->name + QStringLiteral(": paused while its check waited, not checked"), LogVerbose);
+        return;
+    }
+    switch (m_sharedFiles->beforeCheck(job)) {
+    case SharedFileGuard::Gate::Check:
+        job->isReadyForUpload = true;
+        sendCheck(job);
+        break;
+    case SharedFileGuard::Gate::Hold:
+        // Out of the uploader's reach until the other job lets go.
+        job->isReadyForUpload = false;
+        job->setUploadWaiting();
+        break;
+    case SharedFileGuard::Gate::Verify:
+        job->isReadyForUpload = false;
+        m_sharedFiles->verifyAsked(job);
+        requestListing(job);
+        break;
+    }
+}
+
+void UploadOrchestrator::verifyReply(KiteProject* job, const QHash<QString, qint64>& listed)
+{
+    if (job->isDeleted || job->isDeletedLocal || hasPassedCheck(job))
+        return;
+    if (m_sharedFiles->verified(job, listed)) {
+        checkWhenSafe(job);
+        return;
+    }
+    // The upload goes on from what the farm holds; the uploader's run ended
+    // without a check.
+    decrementRunningUploads(job, job->name + QStringLiteral(": upload goes on, runningJobUploads--"));
+    job->isUploading = false;
+    job->retryUploadSlot(job->errorCount);
+}
+
+void UploadOrchestrator::sendCheck(KiteProject* job)
+{
     log(QStringLiteral("417") + job->name + QStringLiteral(": send checkFiles"), LogVerbose);
     const QJsonObject data{
         {QStringLiteral("scene"), job->name},
@@ -317,11 +392,12 @@ void UploadOrchestrator::checkFiles(KiteProject* job)
     m_plugin->makeRequest(QStringLiteral("checkFiles"), data, job);
 }
 
-void UploadOrchestrator::decrementRunningUploads(const QString& logText)
+void UploadOrchestrator::decrementRunningUploads(KiteProject* job, const QString& logText)
 {
     // The uploader counts a job up when it starts; a reply without a counted
-    // upload (a repeated answer) must not drive the counter below zero.
-    if (m_settings->runningJobUploads > 0)
+    // run (a repeated answer, a second check of the same run) leaves the
+    // counter alone.
+    if (m_uploaderRuns.remove(job) && m_settings->runningJobUploads > 0)
         --m_settings->runningJobUploads;
     log(logText + QString::number(m_settings->runningJobUploads), LogVerbose);
 }
@@ -334,10 +410,18 @@ void UploadOrchestrator::checkFilesReply(const QJsonObject& message, KiteProject
     job->waitingForCheckFiles = false;
 
     const QJsonObject data = dataOf(message);
-    if (data.value(QStringLiteral("result")).toBool() || job->isLiveUpload)
+    const bool passed = data.value(QStringLiteral("result")).toBool() || job->isLiveUpload;
+    if (passed && !hasPassedCheck(job) && !job->isLiveUpload && m_sharedFiles->holdIfRewritten(job)) {
+        // Another job began to write one of the files after the check: the
+        // job is submitted only once the file is looked at again.
+        decrementRunningUploads(job, job->name + QStringLiteral(": check passed while a file is rewritten, runningJobUploads--"));
+        job->isReadyForUpload = false;
+        job->setUploadWaiting();
+    } else if (passed) {
         passedCheck(job);
-    else
+    } else {
         failedCheck(job, JsonRead::text(data.value(QStringLiteral("errors"))));
+    }
 
     emit m_plugin->UploadJobSignal();
 }
@@ -361,14 +445,14 @@ void UploadOrchestrator::passedCheck(KiteProject* job)
             log(QStringLiteral("Could not open preuploadcomplete file"), LogImportant);
     }
 
-    decrementRunningUploads(job->name + QStringLiteral(": setuploadchecked request, (353) runningJobUploads--"));
+    decrementRunningUploads(job, job->name + QStringLiteral(": setuploadchecked request, (353) runningJobUploads--"));
 
     job->setUploaded();
+    m_sharedFiles->checkPassed(job);
     // A check answered twice (asked again after a lost connection) finishes
     // the upload once; the cfg holds its mark once even when the upload was
     // started over.
-    const auto passed = m_checkPassed.constFind(job);
-    if (passed != m_checkPassed.constEnd() && passed.value() == job) {
+    if (hasPassedCheck(job)) {
         log(job->name + QStringLiteral(": check passed already"), LogVerbose);
     } else {
         m_checkPassed.insert(job, job);
@@ -406,7 +490,7 @@ void UploadOrchestrator::passedCheck(KiteProject* job)
 
 void UploadOrchestrator::failedCheck(KiteProject* job, const QString& errors)
 {
-    decrementRunningUploads(job->name + QStringLiteral(": (1655) runningJobUploads--"));
+    decrementRunningUploads(job, job->name + QStringLiteral(": (1655) runningJobUploads--"));
     ++job->errorCount;
     job->isUploading = false;
     job->uploadErrorText = errors;

@@ -13,6 +13,7 @@ class CfgReader;
 class KiteProject;
 class KiteSettings;
 class PluginNetConnection;
+class SharedFileGuard;
 
 // Upload orchestration: decides, job by job, which files still have
 // to go to the farm, runs the handshake with the job-queue server around the
@@ -57,6 +58,9 @@ public:
     // four characters ("tex/"), ":", the size, CR LF.
     static QString ftpContentsLine(const QString& serverPath, qint64 size);
 
+    // The rules that keep files shared by several jobs whole on the farm.
+    SharedFileGuard* sharedFiles() const { return m_sharedFiles; }
+
     // Files of the exporter protocol that the upload uses.
     static QString refreshFileName() { return QStringLiteral("di2_orv_refresh.txt"); }
     static QString refreshFtpFileName() { return QStringLiteral("di2_orv_refresh_ftp.txt"); }
@@ -75,14 +79,29 @@ private:
     // Appends raw text to the job's cfg (no line end added); false when the
     // job has no usable cfg or the text is kept for a later try.
     bool appendRawToConfig(KiteProject* job, const QString& text);
+    // Asks for the listing of the job's texture folder.
+    void requestListing(KiteProject* job);
+    // Sends the check once no other job writes one of the job's files and
+    // every file it counts on is known whole; otherwise holds the job or has
+    // the files looked at first.
+    void checkWhenSafe(KiteProject* job);
+    void sendCheck(KiteProject* job);
+    bool hasPassedCheck(const KiteProject* job) const;
+    // The listing asked for before a check arrived.
+    void verifyReply(KiteProject* job, const QHash<QString, qint64>& listed);
     void passedCheck(KiteProject* job);
     void failedCheck(KiteProject* job, const QString& errors);
-    void decrementRunningUploads(const QString& logText);
+    // Counts the uploader's run of the job down in runningJobUploads, once
+    // per run the uploader reported with checkFilesSlot.
+    void decrementRunningUploads(KiteProject* job, const QString& logText);
     void log(const QString& message, int level = 3);
 
     PluginNetConnection* m_plugin;
     KiteSettings* m_settings;
     CfgReader* m_cfgReader;
+    SharedFileGuard* m_sharedFiles;
     // Jobs whose current upload passed its check; a start clears the entry.
     QHash<const KiteProject*, QPointer<KiteProject>> m_checkPassed;
+    // Jobs whose finished run the uploader counted in runningJobUploads.
+    QSet<const KiteProject*> m_uploaderRuns;
 };

@@ -6,7 +6,7 @@
 // file may have changed. Exit code 0 on success, 1 on a failed check, 2 when
 // the time bound ran out.
 //
-//   kite_soak [--jobs N] [--max-seconds S] [--seed N]
+//   kite_soak [--jobs N] [--max-seconds S] [--seed N] [--plain-uploader] [--verbose]
 
 #include "dialogs/errormessagedialog.h"
 #include "support/testfiles.h"
@@ -32,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
@@ -83,9 +84,11 @@ struct SoakJob
 class Soak : public QObject
 {
 public:
-    Soak(int jobs, int maxSeconds, quint32 seed)
-        : m_jobCount(jobs)
+    Soak(int jobs, int maxSeconds, quint32 seed, bool plainUploader)
+        : m_plainUploader(plainUploader)
+        , m_jobCount(jobs)
         , m_maxSeconds(maxSeconds)
+        , m_seed(seed)
         , m_random(seed)
     {
     }
@@ -116,8 +119,10 @@ private:
     std::unique_ptr<LoginKeeper> m_keeper;
     QString m_hostOut;
     QTextStream m_hostStream{&m_hostOut};
+    bool m_plainUploader;
     int m_jobCount;
     int m_maxSeconds;
+    quint32 m_seed;
     QRandomGenerator m_random;
     QVector<SoakJob> m_jobs;
     QHash<QString, QByteArray> m_inputs; // local path -> digest, for every exported input file
@@ -130,6 +135,7 @@ private:
     int m_deletions = 0;
     int m_failures = 0;
     qint64 m_inputBytes = 0;
+    qint64 m_checkedBytes = 0; // frames and uploaded files compared byte for byte
 };
 
 bool Soak::exportJobs()
@@ -309,12 +315,13 @@ int Soak::doneCount() const
 bool Soak::verify()
 {
     qint64 frameBytes = 0;
+    // Textures only deleted jobs listed go with them; one that no job lists
+    // is no job's file, and the client leaves it alone.
     QSet<QString> textureKept;
+    QSet<QString> textureOfDeleted;
     for (const SoakJob& mine : m_jobs) {
-        if (!mine.deleted) {
-            for (const QString& path : mine.textures)
-                textureKept.insert(path);
-        }
+        for (const QString& path : mine.textures)
+            (mine.deleted ? textureOfDeleted : textureKept).insert(path);
     }
     for (const SoakJob& mine : m_jobs) {
         const QString base = userFolder() + QLatin1Char('/') + mine.name;
@@ -341,6 +348,7 @@ bool Soak::verify()
             if (readFile(local + QLatin1Char('/') + frame.path) != expected)
                 fail(QStringLiteral("frame differs: ") + mine.name + QLatin1Char('/') + frame.path);
             frameBytes += expected.size();
+            m_checkedBytes += expected.size();
         }
         QDirIterator markers(local, {QStringLiteral("*.dlstarted")}, QDir::Files | QDir::Hidden,
                              QDirIterator::Subdirectories);
@@ -356,10 +364,13 @@ bool Soak::verify()
                 fail(QStringLiteral("cfg mark %1 %2 times: ").arg(QLatin1String(mark + 2)).arg(cfg.count(mark)) + mine.name);
         }
         const QString uploadDir = m_client.simulator.uploadDir(kUser);
-        if (digest(readFile(uploadDir + QLatin1Char('/') + mine.name)) != m_inputs.value(base))
+        const QByteArray scene = readFile(uploadDir + QLatin1Char('/') + mine.name);
+        if (digest(scene) != m_inputs.value(base))
             fail(QStringLiteral("uploaded scene differs: ") + mine.name);
+        m_checkedBytes += scene.size();
         for (const QString& path : mine.textures) {
             const QByteArray uploaded = readFile(uploadDir + QLatin1Char('/') + path);
+            m_checkedBytes += uploaded.size();
             if (digest(uploaded) != m_inputs.value(userFolder() + QLatin1Char('/') + path)) {
                 const QByteArray local = readFile(userFolder() + QLatin1Char('/') + path);
                 int at = 0;
@@ -383,8 +394,7 @@ bool Soak::verify()
             if (mine.deleted && (relative == mine.name || relative == mine.name + QStringLiteral(".jpg")))
                 ofDeletedJob = true;
         }
-        const bool texture = relative.startsWith(QLatin1String("tex/"));
-        if (ofDeletedJob || (texture && !textureKept.contains(relative))) {
+        if (ofDeletedJob || (textureOfDeleted.contains(relative) && !textureKept.contains(relative))) {
             if (QFileInfo::exists(it.key()))
                 fail(QStringLiteral("file of a deleted job still there: ") + relative);
             continue;
@@ -418,6 +428,7 @@ int Soak::run()
     m_uploader->setChunkBytes(64 * 1024);
     m_uploader->setRetryDelayMs(300);
     m_uploader->setPaceMs(kUploadPaceMs);
+    m_uploader->setInPlaceRestarts(m_plainUploader);
     m_downloader = std::make_unique<StandInDownloader>(m_client.plugin, m_client.settings, m_storage.path());
     m_downloader->setChunkBytes(64 * 1024);
     m_downloader->setPaceMs(kDownloadPaceMs);
@@ -495,6 +506,10 @@ int Soak::run()
     std::printf("soak: input bytes %lld in %d textures and %d scenes\n", m_inputBytes, kTextures, int(m_jobs.size()));
     std::printf("soak: disconnects survived %d, logins %d\n", m_drops, logins);
     std::printf("soak: time %lld s, %s\n", seconds, checked ? "all checks passed" : "FAILED");
+    // One line per run, for scripts/soak.sh's summary.
+    std::printf("soak: result seed %u jobs %d %s drops %d logins %d bytes-checked %lld seconds %lld\n", m_seed,
+                int(m_jobs.size()), checked ? "PASS" : (timedOut ? "TIMEOUT" : "FAIL"), m_drops, logins,
+                m_checkedBytes, seconds);
     // Deleting the jobs' dialogs the client may have made.
     for (KiteProject* job : qAsConst(m_client.settings->jobList))
         delete job->errorDialog.data();
@@ -516,11 +531,20 @@ int main(int argc, char** argv)
                                        QStringLiteral("S"), QStringLiteral("600"));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Random seed."), QStringLiteral("N"),
                                         QStringLiteral("4711"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+                                           QStringLiteral("Print the client's and the simulator's debug output."));
     parser.addOption(jobsOption);
     parser.addOption(maxOption);
     parser.addOption(seedOption);
+    const QCommandLineOption plainOption(
+        QStringLiteral("plain-uploader"),
+        QStringLiteral("The stand-in uploader restarts files in place, as a plain uploader does."));
+    parser.addOption(verboseOption);
+    parser.addOption(plainOption);
     parser.process(app);
+    if (!parser.isSet(verboseOption))
+        QLoggingCategory::setFilterRules(QStringLiteral("kite.*.debug=false\nkite.debug=false"));
     Soak soak(qMax(1, parser.value(jobsOption).toInt()), qMax(1, parser.value(maxOption).toInt()),
-              parser.value(seedOption).toUInt());
+              parser.value(seedOption).toUInt(), parser.isSet(plainOption));
     return soak.run();
 }
