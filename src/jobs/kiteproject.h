@@ -68,6 +68,10 @@ public:
     // told (pauseUploadSignal), so that the files it leaves are known.
     void announceUploadStop();
 
+    // The job's sub-menu with its actions (jobAction's menu). Hosts call this
+    // before they show or search the sub-menu: it may be made on first use.
+    QMenu* subMenu();
+
     // The job's cfg file: <localProjectsFolder>/<username>/<name>.cfg. Empty
     // when the name cannot be used as a file name.
     QString cfgPath() const;

@@ -75,6 +75,11 @@ void KiteProject::buildMenu()
     connect(restartDownloadAction, &QAction::triggered, this, &KiteProject::restartDownloadSlotMenuClick);
 }
 
+QMenu* KiteProject::subMenu()
+{
+    return jobMenu;
+}
+
 void KiteProject::setStatusText(const QString& suffix)
 {
     jobAction->setText(name + suffix);
