@@ -299,13 +299,12 @@ void TestCfgReader::autostartTogglesWithoutWriting()
     const QString path = cfgPath(QStringLiteral("scene"));
     writeFile(path, cfg);
     auto j = job();
+    j->subMenu();
     j->autostart = before;
-    if (j->autostartAction)
-        j->autostartAction->setChecked(before);
+    j->autostartAction->setChecked(before);
     m_reader->readJobConfig(j.get(), true, true);
     QCOMPARE(j->autostart, after);
-    if (j->autostartAction && j->autostartAction->isCheckable())
-        QCOMPARE(j->autostartAction->isChecked(), after);
+    QCOMPARE(j->autostartAction->isChecked(), after);
     QCOMPARE(readFile(path), cfg);
 }
 

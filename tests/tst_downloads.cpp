@@ -83,8 +83,9 @@ void TestDownloads::passAsksForTheOutputOfARenderingJob()
     job->getOutputDirRunning = true;
     emit m_client->plugin->generateDownloadFileListSignal();
 
+    // The pass runs after the event that asked for it.
+    QTRY_COMPARE(m_client->sent(QStringLiteral("getOutputDir")).size(), 1);
     const QList<QJsonObject> sent = m_client->sent(QStringLiteral("getOutputDir"));
-    QCOMPARE(sent.size(), 1);
     const QJsonObject data = sent.first().value("data").toObject();
     QCOMPARE(data.value("scene").toString(), QStringLiteral("shot"));
     QCOMPARE(data.value("size").toBool(), true);
@@ -418,8 +419,8 @@ void TestDownloads::otherJobsWaitingAreLookedAt()
     QVERIFY(other->checkForFilesToDownload);
     m_client.list(job, QJsonArray{entry("a.png", 10)});
     // The next pass asked for the waiting job's output.
+    QTRY_COMPARE(m_client->sent(QStringLiteral("getOutputDir")).size(), 1);
     const QList<QJsonObject> sent = m_client->sent(QStringLiteral("getOutputDir"));
-    QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().value("data").toObject().value("scene").toString(), QStringLiteral("other"));
 }
 

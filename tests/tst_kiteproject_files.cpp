@@ -309,6 +309,7 @@ void TestKiteProjectFiles::openJobDir()
     job->localDownloadDir = path(fromCfg);
     job->localDownloadDirCustom = path(custom);
 
+    job->subMenu();
     job->openDownloadFolderAction->trigger();
 
     QCOMPARE(f.catcher->urls, QList<QUrl>{QUrl::fromLocalFile(path(opened))});
@@ -372,6 +373,7 @@ void TestKiteProjectFiles::supportTicket()
     KiteProject* job = f.makeJob(QStringLiteral("job"));
     QSignalSpy links(f.settings.get(), &KiteSettings::openLinkWithTokenSignal);
 
+    job->subMenu();
     job->supportTicketAction->trigger();
 
     QCOMPARE(links.count(), 1);
@@ -391,6 +393,7 @@ void TestKiteProjectFiles::dirSelect()
     KiteProject* job = f.makeJob(QStringLiteral("job"));
     job->downloadPriority = 100;
 
+    job->subMenu();
     const bool answered = answerModal<QFileDialog>([&] { job->changeDownloadDestinationAction->trigger(); },
                                                    [&](QFileDialog* dialog) {
                                                        QVERIFY(job->dirSelectOpen);
@@ -427,6 +430,7 @@ void TestKiteProjectFiles::deleteQuestion()
     QFETCH(bool, yes);
     KiteProject* job = f.makeJob(QStringLiteral("job"));
     QSignalSpy deletions(f.settings.get(), &KiteSettings::deleteLocalJobSignal);
+    job->subMenu();
     QVERIFY(answerModal<QMessageBox>([&] { job->deleteAction->trigger(); }, [&](QMessageBox* box) {
         QCOMPARE(box->windowTitle(), QStringLiteral("Delete"));
         QCOMPARE(box->text(), QStringLiteral("Delete local files of job?"));

@@ -199,8 +199,11 @@ public:
     // The entries whose visibility the state slots set, in this order:
     // Restart upload, Restart download, Pause upload, Pause download, Open
     // download folder, Autostart render, Delete Job..., High upload priority.
-    static QString visibility(const KiteProject* job)
+    // Makes the sub-menu when it is not made yet: what it shows then comes
+    // from the record.
+    static QString visibility(KiteProject* job)
     {
+        job->subMenu();
         QString bits;
         for (const QAction* action : {job->restartUploadAction, job->restartDownloadAction, job->pauseUploadAction,
                                       job->pauseDownloadAction, job->openDownloadFolderAction, job->autostartAction,

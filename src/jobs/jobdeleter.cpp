@@ -5,6 +5,7 @@
 #include "jobs/kiteproject.h"
 #include "settings/kitesettings.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -109,6 +110,9 @@ void JobDeleter::run()
     }
 
     job->isDeletedLocal = true;
-    job->name += QStringLiteral("(deleted)");
+    job->rename(job->name + QStringLiteral("(deleted)"));
+    // The tray drops the entry of a job deleted here.
+    if (job->jobAction)
+        job->jobAction->setVisible(false);
     deleteLater();
 }

@@ -1,6 +1,7 @@
 #include "jobs/kiteproject.h"
 
 #include "dialogs/errormessagedialog.h"
+#include "jobs/jobindex.h"
 #include "jobs/jobnames.h"
 #include "settings/kitesettings.h"
 
@@ -24,15 +25,16 @@ KiteProject::KiteProject(KiteSettings* settings, QString jobName, QString id, QO
     , kiteSettings(settings)
     , name(std::move(jobName))
     , jobId(std::move(id))
-    , iconUploading(QStringLiteral("://menuicons/uploadingorange.png"))
-    , iconUploadingGrey(QStringLiteral("://menuicons/uploadinggrey.png"))
+    , iconUploading(statusIcon(QStringLiteral("uploadingorange")))
+    , iconUploadingGrey(statusIcon(QStringLiteral("uploadinggrey")))
 {
     downloadClock.start();
     uploadClock.start();
     lastDownloadTick = downloadClock.elapsed();
     lastUploadTick = uploadClock.elapsed();
 
-    buildMenu();
+    // The tray entry; its sub-menu is made when first needed (subMenu()).
+    jobAction = new QAction(name, this);
 
     if (kiteSettings) {
         connect(this, &KiteProject::deleteLocalJobSignal, kiteSettings, &KiteSettings::deleteLocalJobSignal);
@@ -221,14 +223,14 @@ void KiteProject::setUploadIdle()
     log(QStringLiteral(": setUploadIdle"));
     setStatusText(tr(" UPLOAD IDLE"));
     setStatusIcon(QStringLiteral("uploadinggray"));
-    highUploadPriorityAction->setVisible(true);
+    showEntry(MenuEntry::HighUploadPriority, true);
 }
 
 void KiteProject::setUploadWaiting()
 {
     log(QStringLiteral(": setUploadWaiting"));
     setStatusText(tr(" UPLOAD WAITING"));
-    highUploadPriorityAction->setVisible(true);
+    showEntry(MenuEntry::HighUploadPriority, true);
 }
 
 void KiteProject::setUploadStarted()
@@ -239,7 +241,7 @@ void KiteProject::setUploadStarted()
     setTrayActivity(true);
     startRateTimer(uploadRateTimer, uploadRateIntervalMs, &KiteProject::uploadRateTimerSlot);
     showUploadRunningActions();
-    highUploadPriorityAction->setVisible(true);
+    showEntry(MenuEntry::HighUploadPriority, true);
 }
 
 void KiteProject::setUploading()
@@ -247,7 +249,7 @@ void KiteProject::setUploading()
     log(QStringLiteral(": setUploading"));
     log(QStringLiteral(": 591 start timer"));
     startRateTimer(uploadRateTimer, uploadRateIntervalMs, &KiteProject::uploadRateTimerSlot);
-    jobAction->setIcon(iconUploading);
+    setStatusIcon(QStringLiteral("uploadingorange"));
     showUploadRunningActions();
 }
 
@@ -255,8 +257,28 @@ void KiteProject::setUploadingOnOtherMachine()
 {
     log(QStringLiteral(": setUploadingOnOtherMachine"));
     setStatusText(tr(" REMOTE UPLOAD "));
-    jobAction->setIcon(iconUploading);
+    setStatusIcon(QStringLiteral("uploadingorange"));
     showUploadRunningActions();
+}
+
+void KiteProject::setJobId(const QString& id)
+{
+    if (id == jobId)
+        return;
+    const QString old = jobId;
+    jobId = id;
+    if (kiteSettings)
+        kiteSettings->jobIndex().idChanged(this, old);
+}
+
+void KiteProject::rename(const QString& newName)
+{
+    if (newName == name)
+        return;
+    const QString old = name;
+    name = newName;
+    if (kiteSettings)
+        kiteSettings->jobIndex().renamed(this, old);
 }
 
 void KiteProject::announceUploadStop()
@@ -279,7 +301,7 @@ void KiteProject::setUploadPaused(bool forTest)
     emit pauseUploadSignal();
     setTrayActivity(false);
     setStatusText(tr(" UPLOAD PAUSED ") + percentText(uploadPercent()) + QLatin1Char('%'));
-    pauseUploadAction->setChecked(true);
+    checkEntry(MenuEntry::PauseUpload, true);
 }
 
 void KiteProject::setUploaded()
@@ -292,13 +314,13 @@ void KiteProject::setUploaded()
     setTrayActivity(false);
     setStatusText(tr(" UPLOADED"));
     setStatusIcon(QStringLiteral("uploadedcloud"));
-    restartUploadAction->setVisible(false);
-    pauseUploadAction->setVisible(false);
-    openDownloadFolderAction->setVisible(false);
-    autostartAction->setVisible(false);
-    deleteAction->setVisible(false);
-    highUploadPriorityAction->setVisible(false);
-    highUploadPriorityAction->setChecked(false);
+    showEntry(MenuEntry::RestartUpload, false);
+    showEntry(MenuEntry::PauseUpload, false);
+    showEntry(MenuEntry::OpenDownloadFolder, false);
+    showEntry(MenuEntry::Autostart, false);
+    showEntry(MenuEntry::Delete, false);
+    showEntry(MenuEntry::HighUploadPriority, false);
+    checkEntry(MenuEntry::HighUploadPriority, false);
     if (isUploadTest || isDownloadTest) {
         log(QStringLiteral(": testjob finished"));
         emit testFinishedSignal(testType, hasUploadError);
@@ -318,7 +340,7 @@ void KiteProject::retryUploadSlot(int errorCount)
     uploadBytesSentFinished = 0;
     log(QStringLiteral(": bytesSentTotal = 0"));
     uploadPriority = 0;
-    highUploadPriorityAction->setChecked(false);
+    checkEntry(MenuEntry::HighUploadPriority, false);
     waitingForCheckFiles = false;
     isLocal = true;
     isMarkedForUpload = false;
@@ -341,14 +363,14 @@ void KiteProject::uploadPausedSwitchSlot()
     setStatusText(tr(" UPLOAD IDLE"));
     setStatusIcon(QStringLiteral("uploadinggray"));
     retryUploadSlot(0);
-    pauseUploadAction->setChecked(false);
+    checkEntry(MenuEntry::PauseUpload, false);
 }
 
 void KiteProject::setUploadPriorityUp(bool setHigh)
 {
     log(QStringLiteral(": setUploadPriorityUp"));
     uploadPriority = (uploadPriority != 0 && !setHigh) ? 0 : 100;
-    highUploadPriorityAction->setChecked(uploadPriority == 100);
+    checkEntry(MenuEntry::HighUploadPriority, uploadPriority == 100);
 }
 
 void KiteProject::writeZipBeginSlot()
@@ -367,7 +389,7 @@ void KiteProject::setAutostartSlot(bool writeConfig)
 {
     log(QStringLiteral(": setAutostartSlot"));
     autostart = !autostart;
-    autostartAction->setChecked(autostart);
+    checkEntry(MenuEntry::Autostart, autostart);
     if (writeConfig)
         appendToConfig(autostart ? QStringLiteral("autostart=1") : QStringLiteral("autostart=0"));
 }
@@ -440,7 +462,9 @@ void KiteProject::setRendered(bool showMessage)
     isRendering = false;
     isPaused = false;
     isUnknown = false;
-    if (!isDownloaded && !isDownloading) {
+    // The download's own state (running, done, paused, failed) stays on the
+    // status line: a render state reported again must not hide it.
+    if (!isDownloaded && !isDownloading && !isDownloadPaused && !hasDownloadError) {
         setStatusText(tr(" RENDERED (100%)"));
         setStatusIcon(QStringLiteral("waitingorange"));
     }
@@ -492,10 +516,10 @@ void KiteProject::setDownloadStarted()
     isUnknown = false;
     setTrayActivity(true);
     startRateTimer(downloadSpeedTimer, downloadRateIntervalMs, &KiteProject::downloadRateTimerSlot);
-    restartUploadAction->setVisible(false);
-    openDownloadFolderAction->setVisible(true);
-    autostartAction->setVisible(false);
-    deleteAction->setVisible(false);
+    showEntry(MenuEntry::RestartUpload, false);
+    showEntry(MenuEntry::OpenDownloadFolder, true);
+    showEntry(MenuEntry::Autostart, false);
+    showEntry(MenuEntry::Delete, false);
     ensureDownloadShortcut(false);
 }
 
@@ -517,7 +541,7 @@ void KiteProject::setDownloadPaused(bool forTest)
     emit pauseDownloadSignal();
     setTrayActivity(false);
     setStatusText(tr(" DOWNLOAD PAUSED ") + percentText(downloadPercent()) + QLatin1Char('%'));
-    pauseDownloadAction->setChecked(true);
+    checkEntry(MenuEntry::PauseDownload, true);
 }
 
 void KiteProject::setDownloadError()
@@ -596,14 +620,14 @@ void KiteProject::setDownloadFinished()
 
     setStatusText(tr(" DOWNLOADED (100%)"));
     setStatusIcon(QStringLiteral("completeorange"));
-    restartUploadAction->setVisible(false);
-    restartDownloadAction->setVisible(true);
-    pauseUploadAction->setVisible(false);
-    pauseUploadAction->setChecked(false);
-    pauseDownloadAction->setVisible(false);
-    openDownloadFolderAction->setVisible(true);
-    autostartAction->setVisible(false);
-    deleteAction->setVisible(false);
+    showEntry(MenuEntry::RestartUpload, false);
+    showEntry(MenuEntry::RestartDownload, true);
+    showEntry(MenuEntry::PauseUpload, false);
+    checkEntry(MenuEntry::PauseUpload, false);
+    showEntry(MenuEntry::PauseDownload, false);
+    showEntry(MenuEntry::OpenDownloadFolder, true);
+    showEntry(MenuEntry::Autostart, false);
+    showEntry(MenuEntry::Delete, false);
     connect(jobAction, &QAction::triggered, this, &KiteProject::openJobDir, Qt::UniqueConnection);
 }
 
@@ -616,7 +640,7 @@ void KiteProject::downloadPausedSwitchSlot(bool resume)
         isDownloadPaused = false;
         restartDownloadSlot();
     }
-    pauseDownloadAction->setChecked(isDownloadPaused);
+    checkEntry(MenuEntry::PauseDownload, isDownloadPaused);
 }
 
 void KiteProject::restartDownloadSlot(bool resetConfirmations, bool resetDownloadErrors)
@@ -634,7 +658,7 @@ void KiteProject::restartDownloadSlot(bool resetConfirmations, bool resetDownloa
         downloadErrorRetryTimer->stop();
 
     isDownloadPaused = false;
-    pauseDownloadAction->setChecked(false);
+    checkEntry(MenuEntry::PauseDownload, false);
     appendToConfig(QStringLiteral("downloaded=false"));
     isDownloaded = false;
     downloadedMark = false;
@@ -642,7 +666,7 @@ void KiteProject::restartDownloadSlot(bool resetConfirmations, bool resetDownloa
     lastDownloadCheck = false;
     lastDownloadCheckReceived = false;
     downloadPriority = 0;
-    highDownloadPriorityAction->setChecked(false);
+    checkEntry(MenuEntry::HighDownloadPriority, false);
     checkForFilesToDownload = true;
     bytesReceivedTotal = 0;
     lastReportedDownloadPercent = 0;
@@ -680,7 +704,7 @@ void KiteProject::setDownloadPriorityUp(bool setHigh)
 {
     log(QStringLiteral(": setDownloadPriorityUp"));
     downloadPriority = (downloadPriority != 0 && !setHigh) ? 0 : 100;
-    highDownloadPriorityAction->setChecked(downloadPriority == 100);
+    checkEntry(MenuEntry::HighDownloadPriority, downloadPriority == 100);
 }
 
 // --- deletion ------------------------------------------------------------------

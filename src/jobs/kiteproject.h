@@ -14,9 +14,11 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 class ErrorMessage;
 class ErrorMessageDialog;
+class KiteProject;
 class KiteSettings;
 class QAction;
 class QMenu;
@@ -28,6 +30,23 @@ struct KITESHARED_EXPORT TransferFileRecord
     QString path;
     QString localPath;
     int number = 0;
+};
+
+// The output folders the jobs use, gathered once for a pass that chooses
+// default folders for many jobs: a new folder is compared with this set
+// instead of with every job.
+class KITESHARED_EXPORT OutputFolderSet
+{
+public:
+    explicit OutputFolderSet(const QList<KiteProject*>& jobs);
+    // Whether a job other than `job` (jobs of its name that are not deleted
+    // do not count) uses `folder`.
+    bool usedByOther(const QString& folder, const KiteProject* job) const;
+    void add(const QString& folder, const KiteProject* job);
+
+private:
+    static QString key(const QString& folder);
+    QHash<QString, QVector<const KiteProject*>> m_users;
 };
 
 // One render job as the client sees it: a job that exists as a cfg file in the
@@ -61,7 +80,13 @@ public:
     void setDirsCreated(bool created);
     // Chooses, creates and records the job's default output folder.
     void createLocalDownloadDir(bool restart = false);
+    // The same, comparing with the folders of a set gathered for a pass.
+    void createLocalDownloadDir(bool restart, OutputFolderSet& foldersInUse);
     static QString rateString(double bytesPerSec);
+
+    // Changes the job's id or name; look-ups by id and name follow.
+    void setJobId(const QString& id);
+    void rename(const QString& newName);
 
     // Tells KiteSettings::uploadStoppingSignal that the job's upload stops
     // while its uploader still sends files; called before the uploader is
@@ -275,11 +300,34 @@ private:
     // Log lines of the job start with its name.
     void log(const QString& text, int level = 3) const;
 
+    // The entries of the sub-menu, in menu order.
+    enum class MenuEntry : quint8 {
+        OpenDownloadFolder,
+        ChangeDownloadDestination,
+        HighUploadPriority,
+        HighDownloadPriority,
+        PauseUpload,
+        Autostart,
+        PauseDownload,
+        Delete,
+        SupportTicket,
+        RestartUpload,
+        RestartDownload,
+    };
+
     // Tray entry: menu, status line, icon, notifications.
     void buildMenu();
-    QAction* addMenuAction(const QString& text, bool checkable, bool visible);
+    QAction* addMenuAction(MenuEntry entry, const QString& text, bool checkable);
+    QAction* entryAction(MenuEntry entry) const;
+    // Shows or checks an entry of the sub-menu, made or not.
+    void showEntry(MenuEntry entry, bool visible);
+    void checkEntry(MenuEntry entry, bool checked);
+    bool entryVisible(MenuEntry entry) const;
+    bool entryChecked(MenuEntry entry) const;
+    void addErrorSection();
     void setStatusText(const QString& suffix);
     void setStatusIcon(const QString& iconName);
+    static QIcon statusIcon(const QString& iconName);
     void notify(const QString& title, const QString& message, const QString& messageType);
     void setTrayActivity(bool active);
     void showRenderStateActions();
@@ -311,6 +359,14 @@ private:
 
     QString m_lastDownloadRateText;
     QAction* m_errorSection = nullptr;
+    QString m_errorText;          // the error entry's text, once there was an error
+    QString m_iconName;           // the status icon shown
+    QString m_shortcutMade;       // output folder and phase of the shortcut made last
+    QString m_destinationToolTip; // the output folder the user chose
+    // Entries shown at first: change destination, high download priority,
+    // autostart, delete, support ticket, restart upload.
+    quint16 m_visibleEntries = (1u << 1) | (1u << 3) | (1u << 5) | (1u << 7) | (1u << 8) | (1u << 9);
+    quint16 m_checkedEntries = 0;
     ErrorEntry m_errorEntry = ErrorEntry::RenderError;
     QPointer<ErrorMessage> m_overwriteQuestion;
     QString m_overwriteQuestionPath;

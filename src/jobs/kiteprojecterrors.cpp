@@ -15,12 +15,19 @@ void KiteProject::ensureErrorAction(const QString& text, ErrorEntry entry)
     // The section and its entry are added once; a later error only changes
     // what the entry says and opens.
     m_errorEntry = entry;
+    m_errorText = text;
     if (errorAction) {
         errorAction->setText(text);
         return;
     }
+    if (jobMenu)
+        addErrorSection();
+}
+
+void KiteProject::addErrorSection()
+{
     m_errorSection = jobMenu->addSection(tr("Error"));
-    errorAction = new QAction(text, jobAction);
+    errorAction = new QAction(m_errorText, jobAction);
     jobMenu->addAction(errorAction);
     connect(errorAction, &QAction::triggered, this, &KiteProject::errorActionTriggered);
 }
@@ -43,7 +50,7 @@ void KiteProject::errorActionTriggered()
 void KiteProject::setErrorRendering()
 {
     log(QStringLiteral(": setErrorRendering"));
-    restartUploadAction->setVisible(true);
+    showEntry(MenuEntry::RestartUpload, true);
     setStatusIcon(QStringLiteral("waitingred"));
     if (!renderErrorShown && !isUnknown)
         notify(tr("Render Error"), tr("Render job has error, please check ControlCenter"), QStringLiteral("RenderError"));
@@ -76,7 +83,7 @@ void KiteProject::setErrorUpload(bool showMessage)
 void KiteProject::setErrorResume()
 {
     log(QStringLiteral(": setErrorResume"));
-    restartUploadAction->setVisible(true);
+    showEntry(MenuEntry::RestartUpload, true);
     setStatusIcon(QStringLiteral("waitingred"));
     showErrorText(tr("Upload Error"), tr("Upload of job ") + name + tr(" failed:\nTry again?\n") + uploadErrorText,
                   uploadTicketLink(), true);

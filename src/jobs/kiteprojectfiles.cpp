@@ -37,6 +37,49 @@ bool samePath(const QString& a, const QString& b)
 
 } // namespace
 
+OutputFolderSet::OutputFolderSet(const QList<KiteProject*>& jobs)
+{
+    for (const KiteProject* job : jobs) {
+        if (!job)
+            continue;
+        add(job->localDownloadDir, job);
+        add(job->localDownloadDirCustom, job);
+    }
+}
+
+QString OutputFolderSet::key(const QString& folder)
+{
+#ifdef Q_OS_WIN
+    return QDir::cleanPath(folder).toLower();
+#else
+    return QDir::cleanPath(folder);
+#endif
+}
+
+void OutputFolderSet::add(const QString& folder, const KiteProject* job)
+{
+    if (folder.isEmpty())
+        return;
+    QVector<const KiteProject*>& users = m_users[key(folder)];
+    if (!users.contains(job))
+        users.append(job);
+}
+
+bool OutputFolderSet::usedByOther(const QString& folder, const KiteProject* job) const
+{
+    const auto found = m_users.constFind(key(folder));
+    if (found == m_users.constEnd())
+        return false;
+    for (const KiteProject* other : found.value()) {
+        if (other->name == job->name && !other->isDeleted)
+            continue;
+        // A job that has moved on to another folder since does not count.
+        if (samePath(folder, other->localDownloadDir) || samePath(folder, other->localDownloadDirCustom))
+            return true;
+    }
+    return false;
+}
+
 QString KiteProject::defaultDownloadDir() const
 {
     if (!kiteSettings || !JobNames::isUsableAsFileName(name))
@@ -64,10 +107,15 @@ void KiteProject::ensureDownloadShortcut(bool finished)
     const QString link = downloadShortcutPath();
     if (target.isEmpty() || link.isEmpty() || isDeleted || isDeletedLocal || isUpdateJob)
         return;
+    // Made once per folder and phase: a state reported again touches no file.
+    const QString wanted = target + (finished ? QStringLiteral("|finished") : QStringLiteral("|running"));
+    if (wanted == m_shortcutMade)
+        return;
     if (!QDir().mkpath(target) || !QDir().mkpath(QFileInfo(link).absolutePath())) {
         log(QStringLiteral(": could not create the folders of the shortcut: ") + link, 1);
         return;
     }
+    m_shortcutMade = wanted;
     const QString icon = kiteSettings->applicationDirectory()
         + (finished ? QStringLiteral("/orvelfoldericon_finished.ico")
                     : QStringLiteral("/orvelfoldericon_downloading.ico"));
@@ -75,6 +123,12 @@ void KiteProject::ensureDownloadShortcut(bool finished)
 }
 
 void KiteProject::createLocalDownloadDir(bool restart)
+{
+    OutputFolderSet foldersInUse(kiteSettings ? kiteSettings->jobList : QList<KiteProject*>());
+    createLocalDownloadDir(restart, foldersInUse);
+}
+
+void KiteProject::createLocalDownloadDir(bool restart, OutputFolderSet& foldersInUse)
 {
     log(QStringLiteral(": createLocalDownloadDir"));
     const QString base = defaultDownloadDir();
@@ -92,31 +146,22 @@ void KiteProject::createLocalDownloadDir(bool restart)
     // got any files): move on until no job does.
     int k = 1;
     int scans = 0;
-    bool collision = true;
-    while (collision) {
+    while (foldersInUse.usedByOther(candidate, this)) {
         if (scans == maxCollisionScans) {
             log(QStringLiteral(": 1969 emergency exit"), 0);
             break;
         }
         ++scans;
-        collision = false;
-        const QList<KiteProject*> jobs = kiteSettings->jobList;
-        for (const KiteProject* other : jobs) {
-            if (!other || (other->name == name && !other->isDeleted))
-                continue;
-            if (samePath(candidate, other->localDownloadDir) || samePath(candidate, other->localDownloadDirCustom)) {
-                ++k;
-                candidate = base + QLatin1Char('_') + QString::number(k);
-                while (isTakenFolder(candidate)) {
-                    ++k;
-                    candidate = base + QLatin1Char('_') + QString::number(k);
-                }
-                collision = true;
-            }
+        ++k;
+        candidate = base + QLatin1Char('_') + QString::number(k);
+        while (isTakenFolder(candidate)) {
+            ++k;
+            candidate = base + QLatin1Char('_') + QString::number(k);
         }
     }
 
     localDownloadDirCustom = QFileInfo(candidate).absoluteFilePath();
+    foldersInUse.add(localDownloadDirCustom, this);
     if (!QFileInfo::exists(localDownloadDirCustom)) {
         if (QDir().mkpath(localDownloadDirCustom))
             log(QStringLiteral(": dir created:") + localDownloadDirCustom);

@@ -28,18 +28,83 @@ const char* const menuStyleSheet =
 
 // --- menu ----------------------------------------------------------------------
 
-QAction* KiteProject::addMenuAction(const QString& text, bool checkable, bool visible)
+QAction* KiteProject::addMenuAction(MenuEntry entry, const QString& text, bool checkable)
 {
     auto* action = new QAction(text, jobAction);
     action->setCheckable(checkable);
-    action->setVisible(visible);
+    action->setVisible(entryVisible(entry));
+    action->setChecked(entryChecked(entry));
     jobMenu->addAction(action);
     return action;
 }
 
+QAction* KiteProject::entryAction(MenuEntry entry) const
+{
+    switch (entry) {
+    case MenuEntry::OpenDownloadFolder:
+        return openDownloadFolderAction;
+    case MenuEntry::ChangeDownloadDestination:
+        return changeDownloadDestinationAction;
+    case MenuEntry::HighUploadPriority:
+        return highUploadPriorityAction;
+    case MenuEntry::HighDownloadPriority:
+        return highDownloadPriorityAction;
+    case MenuEntry::PauseUpload:
+        return pauseUploadAction;
+    case MenuEntry::Autostart:
+        return autostartAction;
+    case MenuEntry::PauseDownload:
+        return pauseDownloadAction;
+    case MenuEntry::Delete:
+        return deleteAction;
+    case MenuEntry::SupportTicket:
+        return supportTicketAction;
+    case MenuEntry::RestartUpload:
+        return restartUploadAction;
+    case MenuEntry::RestartDownload:
+        return restartDownloadAction;
+    }
+    return nullptr;
+}
+
+void KiteProject::showEntry(MenuEntry entry, bool visible)
+{
+    const quint16 bit = quint16(1u << unsigned(entry));
+    m_visibleEntries = visible ? (m_visibleEntries | bit) : (m_visibleEntries & ~bit);
+    if (QAction* action = entryAction(entry))
+        action->setVisible(visible);
+}
+
+void KiteProject::checkEntry(MenuEntry entry, bool checked)
+{
+    const quint16 bit = quint16(1u << unsigned(entry));
+    m_checkedEntries = checked ? (m_checkedEntries | bit) : (m_checkedEntries & ~bit);
+    if (QAction* action = entryAction(entry))
+        action->setChecked(checked);
+}
+
+bool KiteProject::entryVisible(MenuEntry entry) const
+{
+    return m_visibleEntries & (1u << unsigned(entry));
+}
+
+bool KiteProject::entryChecked(MenuEntry entry) const
+{
+    return m_checkedEntries & (1u << unsigned(entry));
+}
+
+QMenu* KiteProject::subMenu()
+{
+    if (!jobMenu)
+        buildMenu();
+    return jobMenu;
+}
+
+// The sub-menu is made when the host first shows or searches it: thousands
+// of jobs cost their menus only once somebody looks. Until then the record
+// keeps which entries are shown and checked.
 void KiteProject::buildMenu()
 {
-    jobAction = new QAction(name, this);
     jobMenu = new QMenu;
     jobMenu->setStyleSheet(QString::fromLatin1(menuStyleSheet));
     jobAction->setMenu(jobMenu);
@@ -49,17 +114,24 @@ void KiteProject::buildMenu()
     const bool oldMenu = kiteSettings && kiteSettings->oldMenu;
     const auto downloadText = [&](const QString& text) { return oldMenu ? text : name; };
 
-    openDownloadFolderAction = addMenuAction(downloadText(tr("Open download folder")), false, false);
-    changeDownloadDestinationAction = addMenuAction(downloadText(tr("Change download destination")), false, true);
-    highUploadPriorityAction = addMenuAction(tr("High upload priority"), true, false);
-    highDownloadPriorityAction = addMenuAction(downloadText(tr("High download priority")), true, true);
-    pauseUploadAction = addMenuAction(tr("Pause upload"), true, false);
-    autostartAction = addMenuAction(tr("Autostart render"), true, true);
-    pauseDownloadAction = addMenuAction(tr("Pause download"), true, false);
-    deleteAction = addMenuAction(tr("Delete Job..."), false, true);
-    supportTicketAction = addMenuAction(tr("Support Ticket..."), false, true);
-    restartUploadAction = addMenuAction(tr("Restart upload"), false, true);
-    restartDownloadAction = addMenuAction(downloadText(tr("Restart download")), false, false);
+    openDownloadFolderAction =
+        addMenuAction(MenuEntry::OpenDownloadFolder, downloadText(tr("Open download folder")), false);
+    changeDownloadDestinationAction =
+        addMenuAction(MenuEntry::ChangeDownloadDestination, downloadText(tr("Change download destination")), false);
+    if (!m_destinationToolTip.isEmpty())
+        changeDownloadDestinationAction->setToolTip(m_destinationToolTip);
+    highUploadPriorityAction = addMenuAction(MenuEntry::HighUploadPriority, tr("High upload priority"), true);
+    highDownloadPriorityAction =
+        addMenuAction(MenuEntry::HighDownloadPriority, downloadText(tr("High download priority")), true);
+    pauseUploadAction = addMenuAction(MenuEntry::PauseUpload, tr("Pause upload"), true);
+    autostartAction = addMenuAction(MenuEntry::Autostart, tr("Autostart render"), true);
+    pauseDownloadAction = addMenuAction(MenuEntry::PauseDownload, tr("Pause download"), true);
+    deleteAction = addMenuAction(MenuEntry::Delete, tr("Delete Job..."), false);
+    supportTicketAction = addMenuAction(MenuEntry::SupportTicket, tr("Support Ticket..."), false);
+    restartUploadAction = addMenuAction(MenuEntry::RestartUpload, tr("Restart upload"), false);
+    restartDownloadAction = addMenuAction(MenuEntry::RestartDownload, downloadText(tr("Restart download")), false);
+    if (!m_errorText.isEmpty())
+        addErrorSection();
 
     // The check mark of a checkable action follows the record, not the click.
     connect(openDownloadFolderAction, &QAction::triggered, this, &KiteProject::openJobDir);
@@ -75,11 +147,6 @@ void KiteProject::buildMenu()
     connect(restartDownloadAction, &QAction::triggered, this, &KiteProject::restartDownloadSlotMenuClick);
 }
 
-QMenu* KiteProject::subMenu()
-{
-    return jobMenu;
-}
-
 void KiteProject::setStatusText(const QString& suffix)
 {
     jobAction->setText(name + suffix);
@@ -87,7 +154,21 @@ void KiteProject::setStatusText(const QString& suffix)
 
 void KiteProject::setStatusIcon(const QString& iconName)
 {
-    jobAction->setIcon(QIcon(QStringLiteral("://menuicons/") + iconName + QStringLiteral(".png")));
+    // A state set again leaves the entry alone: nothing for the tray to redraw.
+    if (iconName == m_iconName)
+        return;
+    m_iconName = iconName;
+    jobAction->setIcon(statusIcon(iconName));
+}
+
+QIcon KiteProject::statusIcon(const QString& iconName)
+{
+    // Every job shares the pictures of the menu icons.
+    static QHash<QString, QIcon> icons;
+    auto it = icons.find(iconName);
+    if (it == icons.end())
+        it = icons.insert(iconName, QIcon(QStringLiteral("://menuicons/") + iconName + QStringLiteral(".png")));
+    return it.value();
 }
 
 void KiteProject::notify(const QString& title, const QString& message, const QString& messageType)
@@ -104,25 +185,25 @@ void KiteProject::setTrayActivity(bool active)
 // Queued, rendering, rendered and paused jobs offer their download.
 void KiteProject::showRenderStateActions()
 {
-    restartUploadAction->setVisible(false);
-    restartDownloadAction->setVisible(true);
-    pauseUploadAction->setVisible(false);
-    pauseDownloadAction->setVisible(true);
-    openDownloadFolderAction->setVisible(true);
-    autostartAction->setVisible(false);
-    deleteAction->setVisible(false);
+    showEntry(MenuEntry::RestartUpload, false);
+    showEntry(MenuEntry::RestartDownload, true);
+    showEntry(MenuEntry::PauseUpload, false);
+    showEntry(MenuEntry::PauseDownload, true);
+    showEntry(MenuEntry::OpenDownloadFolder, true);
+    showEntry(MenuEntry::Autostart, false);
+    showEntry(MenuEntry::Delete, false);
 }
 
 void KiteProject::showUploadRunningActions()
 {
-    restartUploadAction->setVisible(false);
-    restartDownloadAction->setVisible(false);
-    pauseUploadAction->setVisible(true);
-    pauseUploadAction->setChecked(false);
-    pauseDownloadAction->setVisible(false);
-    openDownloadFolderAction->setVisible(false);
-    autostartAction->setVisible(true);
-    deleteAction->setVisible(false);
+    showEntry(MenuEntry::RestartUpload, false);
+    showEntry(MenuEntry::RestartDownload, false);
+    showEntry(MenuEntry::PauseUpload, true);
+    checkEntry(MenuEntry::PauseUpload, false);
+    showEntry(MenuEntry::PauseDownload, false);
+    showEntry(MenuEntry::OpenDownloadFolder, false);
+    showEntry(MenuEntry::Autostart, true);
+    showEntry(MenuEntry::Delete, false);
 }
 
 // --- clicks and the output folder ----------------------------------------------
@@ -188,7 +269,9 @@ void KiteProject::dirSelectSlot(bool restartAfterSelect)
         restartDownloadSlot(true, true);
         if (!isDeleted)
             appendToConfig(QStringLiteral("downloadpath=") + folder);
-        changeDownloadDestinationAction->setToolTip(folder);
+        m_destinationToolTip = folder;
+        if (changeDownloadDestinationAction)
+            changeDownloadDestinationAction->setToolTip(folder);
         if (restartAfterSelect)
             restartDownloadSlot(true, true);
     }

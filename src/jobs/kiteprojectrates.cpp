@@ -100,7 +100,7 @@ void KiteProject::uploadRateTimerSlot()
     }
     if (activeUploads != 0)
         setTrayActivity(true);
-    pauseUploadAction->setVisible(true);
+    showEntry(MenuEntry::PauseUpload, true);
 
     const double percent = uploadPercent();
     const double rate = double(bytesSentSinceTick) / double(secondsSince(uploadClock, lastUploadTick));
@@ -110,10 +110,10 @@ void KiteProject::uploadRateTimerSlot()
         setStatusText(tr(" UPLOAD WAITING (%1%)").arg(percentText(percent)));
     } else if (preparingUpload != 0 && rate == 0.0) {
         setStatusText(tr(" PREPARING UPLOAD %1%").arg(percentText(percent)));
-        jobAction->setIcon(iconUploading);
+        setStatusIcon(QStringLiteral("uploadingorange"));
     } else {
         setStatusText(tr(" UPLOADING %1% (%2)").arg(percentText(percent), rateString(rate)));
-        jobAction->setIcon(iconUploading);
+        setStatusIcon(QStringLiteral("uploadingorange"));
     }
 
     if (percent > lastReportedUploadPercent + 1) {
@@ -133,8 +133,8 @@ void KiteProject::downloadRateTimerSlot()
         return;
     if (runningDownloadsOfJob != 0)
         setTrayActivity(true);
-    pauseDownloadAction->setVisible(true);
-    openDownloadFolderAction->setVisible(true);
+    showEntry(MenuEntry::PauseDownload, true);
+    showEntry(MenuEntry::OpenDownloadFolder, true);
 
     const double percent = downloadPercent();
     const double rate = double(bytesReceivedSinceTick) / double(secondsSince(downloadClock, lastDownloadTick));

@@ -1,6 +1,7 @@
 #include "jobs/localprojectsscanner.h"
 
 #include "jobs/cfgreader.h"
+#include "jobs/jobindex.h"
 #include "jobs/jobnames.h"
 #include "jobs/kiteproject.h"
 #include "settings/kitesettings.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 namespace {
 QString flag(bool value)
@@ -17,14 +19,6 @@ QString flag(bool value)
     return value ? QStringLiteral("1") : QStringLiteral("0");
 }
 
-KiteProject* findLocalJob(const QList<KiteProject*>& jobs, const QString& name)
-{
-    for (KiteProject* job : jobs) {
-        if (!job->isDeletedLocal && job->name == name)
-            return job;
-    }
-    return nullptr;
-}
 } // namespace
 
 LocalProjectsScanner::LocalProjectsScanner(KiteSettings* settings, QObject* parent)
@@ -40,29 +34,38 @@ void LocalProjectsScanner::log(const QString& message, int level)
 
 void LocalProjectsScanner::scanProjectsSlot(QJsonArray fileNames, int serverNumberUpload)
 {
-    log(QStringLiteral("LocalProjectsScanner::scanProjectsSlot(QJsonArray remoteFileNames) ")
-        + QString::fromUtf8(QJsonDocument(fileNames).toJson(QJsonDocument::Compact)));
+    if (kiteSettings->logs(3))
+        log(QStringLiteral("LocalProjectsScanner::scanProjectsSlot(QJsonArray remoteFileNames) ")
+            + QString::fromUtf8(QJsonDocument(fileNames).toJson(QJsonDocument::Compact)));
     auto* reader = new CfgReader(kiteSettings, this);
     const QString userFolder = kiteSettings->localProjectsFolder + QLatin1Char('/') + kiteSettings->username;
 
+    // The server's files by name, with the sizes of every entry of that name.
+    ServerFiles serverFiles;
+    for (const QJsonValue& entry : qAsConst(fileNames)) {
+        const QJsonObject remote = entry.toObject();
+        serverFiles[remote.value(QStringLiteral("file")).toString()].append(
+            static_cast<qint64>(remote.value(QStringLiteral("size")).toDouble()));
+    }
+
     scanLocalJobs(reader, userFolder);
-    markCheckedJobsUploaded(fileNames);
+    markCheckedJobsUploaded(serverFiles);
     emit getProjectStatesSignal();
-    uploadCandidatePass(fileNames, serverNumberUpload, userFolder);
+    uploadCandidatePass(serverFiles, serverNumberUpload, userFolder);
     reader->deleteLater();
 }
 
 void LocalProjectsScanner::scanLocalJobs(CfgReader* reader, const QString& userFolder)
 {
-    const QFileInfoList files = QDir(userFolder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& file : files) {
-        const QString fileName = file.fileName();
+    const QStringList files = QDir(userFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    const QSet<QString> present(files.cbegin(), files.cend());
+    for (const QString& fileName : files) {
         if (!fileName.endsWith(QLatin1String("cfg")))
             continue;
         const QString name = fileName.left(fileName.size() - 4);
         log(QStringLiteral("local jobNameFromFile: ") + name);
 
-        KiteProject* job = findLocalJob(kiteSettings->jobList, name);
+        KiteProject* job = kiteSettings->jobIndex().byName(name, JobIndex::Skip::DeletedLocal);
         if (job) {
             log(QStringLiteral("local found jobNameFromFile: ") + name);
             if (!job->isUploading && !job->isUploadPaused && !job->waitingForCheckFiles)
@@ -80,7 +83,7 @@ void LocalProjectsScanner::scanLocalJobs(CfgReader* reader, const QString& userF
         }
 
         // A job is local only with its scene package beside the cfg.
-        const bool hasScene = JobNames::isUsableAsFileName(name) && QFileInfo(userFolder + QLatin1Char('/') + name).isFile();
+        const bool hasScene = JobNames::isUsableAsFileName(name) && present.contains(name);
         if (hasScene) {
             job->isLocal = true;
         } else {
@@ -90,31 +93,31 @@ void LocalProjectsScanner::scanLocalJobs(CfgReader* reader, const QString& userF
     }
 }
 
-void LocalProjectsScanner::markCheckedJobsUploaded(const QJsonArray& fileNames)
+void LocalProjectsScanner::markCheckedJobsUploaded(const ServerFiles& serverFiles)
 {
+    const bool verbose = kiteSettings->logs(3);
     for (KiteProject* job : qAsConst(kiteSettings->jobList)) {
         if (job->isDeleted || job->isDeletedLocal)
             continue;
-        log(QStringLiteral("currentLocalProjectName") + job->name);
-        const QString checkedMark = job->name + QStringLiteral(".ischecked");
-        for (const QJsonValue& entry : fileNames) {
-            if (entry.toObject().value(QStringLiteral("file")).toString() != checkedMark)
-                continue;
-            log(QStringLiteral("is already uploaded"));
-            if (!job->isUploaded && !job->uploadRestartPending)
-                job->setUploaded();
-            break;
-        }
+        if (verbose)
+            log(QStringLiteral("currentLocalProjectName") + job->name);
+        if (!serverFiles.contains(job->name + QStringLiteral(".ischecked")))
+            continue;
+        log(QStringLiteral("is already uploaded"));
+        if (!job->isUploaded && !job->uploadRestartPending)
+            job->setUploaded();
     }
 }
 
-void LocalProjectsScanner::uploadCandidatePass(const QJsonArray& fileNames, int serverNumberUpload,
+void LocalProjectsScanner::uploadCandidatePass(const ServerFiles& serverFiles, int serverNumberUpload,
                                                const QString& userFolder)
 {
     log(QStringLiteral("upload joblist size: ") + QString::number(kiteSettings->jobList.size()));
+    const bool verbose = kiteSettings->logs(3);
     const QList<KiteProject*> jobs = kiteSettings->jobList;
     for (KiteProject* job : jobs) {
-        log(QStringLiteral("205 job: ") + job->name + QStringLiteral(" isUploaded:") + flag(job->isUploaded)
+        if (verbose)
+            log(QStringLiteral("205 job: ") + job->name + QStringLiteral(" isUploaded:") + flag(job->isUploaded)
             + QStringLiteral(" isMarkedForUpload: ") + flag(job->isMarkedForUpload) + QStringLiteral(" isLocal: ")
             + flag(job->isLocal) + QStringLiteral(" isInknown: ") + flag(job->isUnknown)
             + QStringLiteral(" isUploading: ") + flag(job->isUploading) + QStringLiteral(" isDownloaded: ")
@@ -128,7 +131,8 @@ void LocalProjectsScanner::uploadCandidatePass(const QJsonArray& fileNames, int 
         log(QStringLiteral(": while 149"));
         if (job->isUploaded || job->isMarkedForUpload || !job->isLocal || job->waitingForCheckFiles) {
             log(QStringLiteral("skip"));
-            log(QStringLiteral("(*ij)->isMarkedForUpload") + flag(job->isMarkedForUpload));
+            if (verbose)
+                log(QStringLiteral("(*ij)->isMarkedForUpload") + flag(job->isMarkedForUpload));
             continue;
         }
 
@@ -142,11 +146,7 @@ void LocalProjectsScanner::uploadCandidatePass(const QJsonArray& fileNames, int 
                 const QFileInfo local(userFolder + QLatin1Char('/') + baseName);
                 if (!local.isFile())
                     continue;
-                for (const QJsonValue& entry : fileNames) {
-                    const QJsonObject remote = entry.toObject();
-                    if (remote.value(QStringLiteral("file")).toString() != baseName)
-                        continue;
-                    const qint64 serverSize = static_cast<qint64>(remote.value(QStringLiteral("size")).toDouble());
+                for (const qint64 serverSize : serverFiles.value(baseName)) {
                     if (serverSize == local.size()) {
                         continue; // already on the server
                     }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QJsonArray>
 #include <QObject>
+#include <QVector>
 
 class CfgReader;
 class KiteProject;
@@ -30,7 +32,9 @@ public slots:
 
 private:
     void scanLocalJobs(CfgReader* reader, const QString& userFolder);
-    void markCheckedJobsUploaded(const QJsonArray& fileNames);
-    void uploadCandidatePass(const QJsonArray& fileNames, int serverNumberUpload, const QString& userFolder);
+    // The server's listing: file name -> the sizes of the entries of that name.
+    using ServerFiles = QHash<QString, QVector<qint64>>;
+    void markCheckedJobsUploaded(const ServerFiles& serverFiles);
+    void uploadCandidatePass(const ServerFiles& serverFiles, int serverNumberUpload, const QString& userFolder);
     void log(const QString& message, int level = 3);
 };

@@ -1,6 +1,7 @@
 #include "jobs/projectsfolderwatch.h"
 
 #include "jobs/cfgreader.h"
+#include "jobs/jobindex.h"
 #include "jobs/kiteproject.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <algorithm>
 
 ProjectsFolderWatch::ProjectsFolderWatch(PluginNetConnection* plugin, KiteSettings* kiteSettings)
     : QObject(plugin)
@@ -103,30 +106,27 @@ void ProjectsFolderWatch::startRequestedTransfers()
 void ProjectsFolderWatch::announceNewJobs()
 {
     const QString userFolder = m_settings->localProjectsFolder + QLatin1Char('/') + m_settings->username;
-    const QStringList files = QDir(userFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList files = QDir(userFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    // Sorted plainly, the files that start with a job's name follow each other.
+    QStringList sorted = files;
+    std::sort(sorted.begin(), sorted.end());
     bool relevant = false;
-    int serverNumber = 1;
-    for (const QString& fileName : files) {
+    QString lastNewJob;
+    for (const QString& fileName : qAsConst(files)) {
         if (!fileName.endsWith(QLatin1String("cfg")) || fileName.endsWith(QLatin1String("liveUploadJob.cfg")))
             continue;
         const QString name = fileName.left(fileName.size() - 4);
         log(QStringLiteral("jobNameFromFile: ") + name);
 
-        KiteProject* known = nullptr;
-        for (KiteProject* job : qAsConst(m_settings->jobList)) {
-            if (!job->isDeletedLocal && !job->isDeleted && job->name == name) {
-                known = job;
-                break;
-            }
-        }
-        if (known) {
+        if (KiteProject* known = m_settings->jobIndex().byName(name)) {
             log(QStringLiteral("skip cfg, assign local download dir from cfg"));
             m_plugin->cfgReader->readJobConfig(known, true, true);
             continue;
         }
-        for (const QString& other : files) {
+        for (auto it = std::lower_bound(sorted.cbegin(), sorted.cend(), name); it != sorted.cend(); ++it) {
+            const QString& other = *it;
             if (!other.startsWith(name))
-                continue;
+                break;
             if (other.endsWith(QLatin1String("uploadfinished"))) {
                 log(QStringLiteral("uploadfinished exists todo: state?") + name);
                 break;
@@ -138,11 +138,13 @@ void ProjectsFolderWatch::announceNewJobs()
         }
         log(QStringLiteral("2004 add project name from file: ") + name);
         relevant = true;
-        serverNumber = m_plugin->cfgReader->serverNumberForUpload(name);
+        lastNewJob = name;
     }
 
     if (!relevant)
         return;
+    // The last new job's upload server goes with the request.
+    const int serverNumber = m_plugin->cfgReader->serverNumberForUpload(lastNewJob);
     log(QStringLiteral("relevant change"));
     if (!m_settings->loggedIn) {
         log(QStringLiteral("not logged in, show login dialog"));

@@ -110,14 +110,20 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
             &LocalProjectsScanner::scanProjectsSlot);
     connect(localProjectsScanner, &LocalProjectsScanner::getProjectStatesSignal, this,
             &PluginNetConnection::getProjectStatesSlot);
-    connect(this, &PluginNetConnection::generateDownloadFileListSignal, this,
-            &PluginNetConnection::generateDownloadFileListSlot);
+    // Passes asked for by events run after them, coalesced (the slot itself
+    // runs a pass at once).
+    connect(this, &PluginNetConnection::generateDownloadFileListSignal, this, [this] {
+        if (downloadListGenerator)
+            downloadListGenerator->requestPass();
+    });
     connect(localProjectsScanner, &LocalProjectsScanner::buildRenderJobSubmenuSignal, this,
             &PluginNetConnection::buildRenderJobSubmenuSignal);
 
     downloadListUpdater = new DownloadListUpdater(kiteSettings, this);
-    connect(downloadListUpdater, &DownloadListUpdater::generateDownloadFileListSignal, this,
-            &PluginNetConnection::generateDownloadFileListSlot);
+    connect(downloadListUpdater, &DownloadListUpdater::generateDownloadFileListSignal, this, [this] {
+        if (downloadListGenerator)
+            downloadListGenerator->requestPass();
+    });
     connect(downloadListUpdater, &DownloadListUpdater::downloadJobSignal, this,
             &PluginNetConnection::downloadJobSignal);
     connect(this, &PluginNetConnection::fileListUpdateSignal, downloadListUpdater,

@@ -1,5 +1,7 @@
 #include "settings/kitesettings.h"
 
+#include "jobs/jobindex.h"
+
 #include "jobs/kiteproject.h"
 #include "transfers/downloadfile.h"
 #include "transfers/uploadfile.h"
@@ -276,6 +278,13 @@ KiteSettings::KiteSettings(QObject* parent)
 }
 
 KiteSettings::~KiteSettings() = default;
+
+JobIndex& KiteSettings::jobIndex()
+{
+    if (!m_jobIndex)
+        m_jobIndex = std::make_unique<JobIndex>(jobList);
+    return *m_jobIndex;
+}
 
 void KiteSettings::setApplicationDirectory(const QString& dir)
 {
@@ -618,6 +627,11 @@ void KiteSettings::writeToLog(QString message, int level)
     if (!LogWriter::accepts(level, logLevel, exitingApplication))
         return;
     LogWriter::instance().append(applicationDirectory(), message);
+}
+
+bool KiteSettings::logs(int level) const
+{
+    return LogWriter::accepts(level, logLevel, exitingApplication);
 }
 
 void KiteSettings::writeToLog(QString message)

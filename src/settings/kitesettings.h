@@ -13,6 +13,7 @@
 
 #include <memory>
 
+class JobIndex;
 class KiteProject;
 class SettingsStore;
 
@@ -245,6 +246,11 @@ public:
     QStringList uploadToDc2Programs;
     QStringList uploadToDc2Renderers;
     QList<KiteProject*> jobList;
+    // Look-ups in jobList by name and id (first match in list order).
+    JobIndex& jobIndex();
+    // Whether a line of this level reaches the log file: hot paths ask first
+    // and spare themselves building lines nobody reads.
+    bool logs(int level) const;
     bool loggedIn = false;
     bool websocketLoggedIn = false;
     bool websocketPingEnabled = false;
@@ -314,4 +320,5 @@ private:
 
     QString m_applicationDirectory;
     std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<JobIndex> m_jobIndex;
 };

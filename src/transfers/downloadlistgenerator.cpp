@@ -8,6 +8,8 @@
 
 #include <QJsonArray>
 
+#include <memory>
+
 namespace {
 QString flag(bool value)
 {
@@ -25,6 +27,16 @@ DownloadListGenerator::DownloadListGenerator(PluginNetConnection* plugin, KiteSe
     , m_plugin(plugin)
     , m_settings(kiteSettings)
 {
+    m_passTimer.setSingleShot(true);
+    connect(&m_passTimer, &QTimer::timeout, this, &DownloadListGenerator::generateDownloadFileList);
+}
+
+void DownloadListGenerator::requestPass()
+{
+    if (m_passTimer.isActive())
+        return;
+    const qint64 since = m_sinceLastPass.isValid() ? m_sinceLastPass.elapsed() : qint64(passIntervalMs);
+    m_passTimer.start(int(qBound<qint64>(0, passIntervalMs - since, passIntervalMs)));
 }
 
 void DownloadListGenerator::log(const QString& message, int level)
@@ -52,12 +64,17 @@ void DownloadListGenerator::generateDownloadFileList()
                              << "transfersOnHold:" << m_settings->transfersOnHold;
         return;
     }
+    m_passTimer.stop();
+    m_sinceLastPass.start();
     log(QStringLiteral("generateDownloadFileList, jobList.size:") + QString::number(m_settings->jobList.size())
         + QStringLiteral(" runningJobDownloads:") + QString::number(m_settings->runningJobDownloads));
+    const bool verbose = m_settings->logs(3);
 
     // Jobs are never removed from the list during a run, but a slot called
-    // from here might append one: walk a copy.
+    // from here might append one: walk a copy. The folders in use are
+    // gathered once, when the first job needs a folder.
     const QList<KiteProject*> jobs = m_settings->jobList;
+    std::unique_ptr<OutputFolderSet> foldersInUse;
     for (KiteProject* job : jobs) {
         if (job->isUnknown || job->isDeletedLocal || job->isDeleted || !job->downloadEnabled)
             continue;
@@ -68,21 +85,26 @@ void DownloadListGenerator::generateDownloadFileList()
             if (job->localDownloadDir.isEmpty() && job->name != CfgReader::liveUploadJobName()) {
                 log(job->name + QStringLiteral(": localDownloadDir not set, skip, then refresh"));
                 log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
-                job->createLocalDownloadDir(true);
+                if (!foldersInUse)
+                    foldersInUse = std::make_unique<OutputFolderSet>(jobs);
+                job->createLocalDownloadDir(true, *foldersInUse);
             }
             continue;
         }
 
         if (job->isDownloaded || !job->checkForFilesToDownload) {
-            log(job->name + QStringLiteral(" already downloaded, skip"));
+            if (verbose)
+                log(job->name + QStringLiteral(" already downloaded, skip"));
             continue;
         }
         if (!job->isRendering && !job->isPaused && !job->renderComplete) {
-            log(job->name + QStringLiteral(": continue 232, not started or rendered"));
+            if (verbose)
+                log(job->name + QStringLiteral(": continue 232, not started or rendered"));
             continue;
         }
         if (job->runningDownloadsOfJob > 0) {
-            log(job->name + QStringLiteral(": continue 239, todo: should not be necessary"));
+            if (verbose)
+                log(job->name + QStringLiteral(": continue 239, todo: should not be necessary"));
             continue;
         }
 
@@ -95,7 +117,9 @@ void DownloadListGenerator::generateDownloadFileList()
             // Only while the folder dialog is open.
             log(job->name + QStringLiteral(": error, tried sending getOutputDir for job without localDownloadDir! 249"));
             log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
-            job->createLocalDownloadDir(true);
+            if (!foldersInUse)
+                foldersInUse = std::make_unique<OutputFolderSet>(jobs);
+            job->createLocalDownloadDir(true, *foldersInUse);
             emit m_plugin->buildRenderJobSubmenuSignal();
             continue;
         }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class KiteProject;
 class KiteSettings;
@@ -24,7 +26,13 @@ public:
     // The "getOutputDir" request for a job, with the job as request job.
     static void requestOutputDir(PluginNetConnection* plugin, KiteProject* job);
 
-    // One pass over the job list.
+    // Passes asked for by events (a projects list, a progress report, a
+    // finished download) run after the event, at most one per turn of the
+    // event loop and, while they keep coming, one every passIntervalMs: a
+    // burst of events costs a few passes, not one per event.
+    static constexpr int passIntervalMs = 100;
+    void requestPass();
+    // One pass over the job list, now.
     void generateDownloadFileList();
     // The server's answer to "getOutputDir", for the job the dispatch resolved.
     void outputDirReply(const QJsonObject& message, KiteProject* job);
@@ -34,4 +42,6 @@ private:
 
     PluginNetConnection* m_plugin;
     KiteSettings* m_settings;
+    QTimer m_passTimer;
+    QElapsedTimer m_sinceLastPass;
 };

@@ -1,6 +1,7 @@
 #include "transfers/projectstates.h"
 
 #include "jobs/cfgreader.h"
+#include "jobs/jobindex.h"
 #include "jobs/kiteproject.h"
 #include "net/jsonread.h"
 #include "net/pendinganswers.h"
@@ -35,33 +36,26 @@ void ProjectStates::log(const QString& message, int level)
 KiteProject* ProjectStates::findJobByName(KiteProject* fallback, const QString& name, const QString& id)
 {
     qCDebug(lcProjects) << "findJobByName: " << name << id;
-    for (KiteProject* job : qAsConst(m_settings->jobList)) {
-        if (job->isDeleted || job->isDeletedLocal)
-            continue;
-        const bool matches = (!id.isEmpty() && id == job->jobId) || name == job->name;
-        if (!matches)
-            continue;
-        if (!id.isEmpty()) {
-            job->isUnknown = false;
-            job->isNotInDb = false;
-        } else {
-            job->isNotInDb = true;
-        }
-        return job;
+    KiteProject* job = m_settings->jobIndex().byNameOrId(name, id);
+    if (!job)
+        return fallback;
+    if (!id.isEmpty()) {
+        job->isUnknown = false;
+        job->isNotInDb = false;
+    } else {
+        job->isNotInDb = true;
     }
-    return fallback;
+    return job;
 }
 
 KiteProject* ProjectStates::findJobById(KiteProject* fallback, const QString& id)
 {
-    for (KiteProject* job : qAsConst(m_settings->jobList)) {
-        if (job->isDeleted || job->isDeletedLocal || job->jobId != id)
-            continue;
-        job->isUnknown = false;
-        job->isNotInDb = false;
-        return job;
-    }
-    return fallback;
+    KiteProject* job = m_settings->jobIndex().byId(id);
+    if (!job)
+        return fallback;
+    job->isUnknown = false;
+    job->isNotInDb = false;
+    return job;
 }
 
 KiteProject* ProjectStates::resolveJob(const QJsonObject& message)
@@ -188,7 +182,7 @@ void ProjectStates::mergeProject(const QJsonObject& element, bool& anyCheck, Kit
         job->assignState(status);
         m_settings->jobList.append(job);
     } else {
-        job->jobId = id;
+        job->setJobId(id);
         if (status == QLatin1String("ERROR_REND"))
             job->uploadErrorText = errorText;
     }

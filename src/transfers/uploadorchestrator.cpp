@@ -537,7 +537,7 @@ void UploadOrchestrator::addJobReply(const QJsonObject& message, KiteProject* jo
     const QJsonObject data = dataOf(message);
     const QString id = JsonRead::text(data.value(QStringLiteral("id")));
     log(QStringLiteral("assign id") + id + QStringLiteral(" to job") + job->name, LogVerbose);
-    job->jobId = id;
+    job->setJobId(id);
     if (JsonRead::present(data.value(QStringLiteral("server_download"))))
         job->serverNumber = JsonRead::integer(data.value(QStringLiteral("server_download")));
     if (JsonRead::present(data.value(QStringLiteral("server_upload"))))

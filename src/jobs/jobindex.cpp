@@ -1,0 +1,102 @@
+#include "jobs/jobindex.h"
+
+#include "jobs/kiteproject.h"
+
+#include <algorithm>
+
+JobIndex::JobIndex(const QList<KiteProject*>& jobs)
+    : m_jobs(jobs)
+{
+}
+
+void JobIndex::catchUp()
+{
+    const bool sameList = m_indexed <= m_jobs.size()
+        && (m_indexed == 0 || m_positions.value(m_jobs.at(m_indexed - 1), -1) == m_indexed - 1);
+    if (!sameList) {
+        m_byName.clear();
+        m_byId.clear();
+        m_positions.clear();
+        m_indexed = 0;
+    }
+    for (; m_indexed < m_jobs.size(); ++m_indexed) {
+        KiteProject* job = m_jobs.at(m_indexed);
+        if (!job)
+            continue;
+        m_positions.insert(job, m_indexed);
+        add(m_byName, job->name, {m_indexed, job});
+        add(m_byId, job->jobId, {m_indexed, job});
+    }
+}
+
+void JobIndex::add(QHash<QString, Entries>& index, const QString& key, const Entry& entry)
+{
+    Entries& entries = index[key];
+    // Mostly appended at the end; a renamed job goes to its place.
+    auto at = std::upper_bound(entries.begin(), entries.end(), entry.position,
+                               [](int position, const Entry& e) { return position < e.position; });
+    entries.insert(at, entry);
+}
+
+const JobIndex::Entry* JobIndex::first(QHash<QString, Entries>& index, const QString& key, bool byName, Skip skip)
+{
+    const auto found = index.find(key);
+    if (found == index.end())
+        return nullptr;
+    Entries& entries = found.value();
+    for (int i = 0; i < entries.size();) {
+        const KiteProject* job = entries.at(i).job;
+        // A job deleted for good is found by no look-up again; one that has
+        // another name or id now is indexed under that one.
+        if (job->isDeletedLocal || (byName ? job->name != key : job->jobId != key)) {
+            entries.remove(i);
+            continue;
+        }
+        if (!(skip == Skip::Deleted && job->isDeleted))
+            return &entries.at(i);
+        ++i;
+    }
+    return nullptr;
+}
+
+KiteProject* JobIndex::byNameOrId(const QString& name, const QString& id, Skip skip)
+{
+    catchUp();
+    const Entry* byIdEntry = id.isEmpty() ? nullptr : first(m_byId, id, false, skip);
+    const Entry* byNameEntry = first(m_byName, name, true, skip);
+    if (byIdEntry && (!byNameEntry || byIdEntry->position < byNameEntry->position))
+        return byIdEntry->job;
+    return byNameEntry ? byNameEntry->job : nullptr;
+}
+
+KiteProject* JobIndex::byId(const QString& id, Skip skip)
+{
+    catchUp();
+    const Entry* entry = first(m_byId, id, false, skip);
+    return entry ? entry->job : nullptr;
+}
+
+KiteProject* JobIndex::byName(const QString& name, Skip skip)
+{
+    catchUp();
+    const Entry* entry = first(m_byName, name, true, skip);
+    return entry ? entry->job : nullptr;
+}
+
+void JobIndex::renamed(KiteProject* job, const QString& oldName)
+{
+    const int position = m_positions.value(job, -1);
+    if (position < 0)
+        return; // not indexed yet: catchUp takes the new name
+    Q_UNUSED(oldName) // the old entry goes when a look-up meets it
+    add(m_byName, job->name, {position, job});
+}
+
+void JobIndex::idChanged(KiteProject* job, const QString& oldId)
+{
+    const int position = m_positions.value(job, -1);
+    if (position < 0)
+        return;
+    Q_UNUSED(oldId)
+    add(m_byId, job->jobId, {position, job});
+}

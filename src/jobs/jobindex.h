@@ -1,0 +1,60 @@
+#pragma once
+
+#include "kiteshared_export.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QVector>
+
+class KiteProject;
+
+// Look-ups of jobs by name and by id that do not walk the whole job list.
+// The list (KiteSettings::jobList) stays the order of record: among the jobs
+// that match, the first one in list order wins, as a walk would find it.
+// Jobs appended to the list are indexed on the next look-up; a job's name and
+// id change through KiteProject::rename and KiteProject::setJobId, which tell
+// the index (a plain assignment to the fields would hide the job from it).
+// A list that shrank or changed in the middle is indexed anew.
+class KITESHARED_EXPORT JobIndex
+{
+public:
+    explicit JobIndex(const QList<KiteProject*>& jobs);
+
+    // Which deleted jobs a look-up skips.
+    enum class Skip {
+        Deleted,      // isDeleted or isDeletedLocal
+        DeletedLocal, // isDeletedLocal only
+    };
+
+    // The first job whose id equals `id` (when `id` is not empty) or whose
+    // name equals `name`; null when none.
+    KiteProject* byNameOrId(const QString& name, const QString& id, Skip skip = Skip::Deleted);
+    KiteProject* byId(const QString& id, Skip skip = Skip::Deleted);
+    KiteProject* byName(const QString& name, Skip skip = Skip::Deleted);
+
+    // The job's name or id changed from `old`.
+    void renamed(KiteProject* job, const QString& oldName);
+    void idChanged(KiteProject* job, const QString& oldId);
+
+private:
+    struct Entry
+    {
+        int position;
+        KiteProject* job;
+    };
+    using Entries = QVector<Entry>;
+
+    void catchUp();
+    void add(QHash<QString, Entries>& index, const QString& key, const Entry& entry);
+    // The first entry under `key` whose job still has that key and is not
+    // skipped; entries of jobs deleted for good, or renamed, are dropped on
+    // the way.
+    const Entry* first(QHash<QString, Entries>& index, const QString& key, bool byName, Skip skip);
+
+    const QList<KiteProject*>& m_jobs;
+    QHash<QString, Entries> m_byName;
+    QHash<QString, Entries> m_byId;
+    QHash<const KiteProject*, int> m_positions;
+    int m_indexed = 0;
+};
