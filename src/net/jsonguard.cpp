@@ -4,6 +4,9 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+#include <vector>
+
 namespace {
 
 constexpr int maxTrackedDepth = 1024;
@@ -68,50 +71,95 @@ namespace JsonGuard {
 
 bool hasRepeatedMemberName(const QByteArray& json)
 {
-    // One entry per open container: the names seen so far for an object, an
-    // empty set that is never filled for an array.
-    QVector<QSet<QString>> names;
-    QVector<bool> isObject;
+    // The names of the open objects, one after the other; each open
+    // container remembers where its names begin (arrays have none). Objects
+    // with many members get a hash set of their names.
+    struct Level
+    {
+        int firstName = 0;
+        bool isObject = false;
+        std::unique_ptr<QSet<QByteArray>> set;
+    };
+    constexpr int setThreshold = 16;
+    std::vector<Level> levels;
+    QVector<QByteArray> names;
     int depth = 0;
-    QString lastString;
-    bool stringPending = false; // a string was the last token: a name if ':' follows
 
+    const char* const begin = json.constData();
     const int size = json.size();
     int pos = 0;
+    QByteArray lastString;
+    bool stringPending = false; // a string was the last token: a name if ':' follows
     while (pos < size) {
-        const char c = json.at(pos++);
+        const char c = begin[pos++];
         switch (c) {
-        case '"':
-            lastString = readString(json, pos);
+        case '"': {
+            // Most names carry no escape: their bytes are their name.
+            const int start = pos;
+            bool escapes = false;
+            while (pos < size && begin[pos] != '"') {
+                if (begin[pos] == '\\') {
+                    escapes = true;
+                    ++pos;
+                }
+                ++pos;
+            }
+            const int end = qMin(pos, size);
+            if (pos < size)
+                ++pos; // the closing quote
+            if (escapes) {
+                int from = start;
+                lastString = readString(json, from).toUtf8();
+            } else {
+                lastString = QByteArray::fromRawData(begin + start, end - start);
+            }
             stringPending = true;
             continue;
+        }
         case ' ':
         case '\t':
         case '\r':
         case '\n':
             continue;
         case ':':
-            if (stringPending && depth > 0 && depth <= maxTrackedDepth && isObject.at(depth - 1)) {
-                QSet<QString>& seen = names[depth - 1];
-                if (seen.contains(lastString))
-                    return true;
-                seen.insert(lastString);
+            if (stringPending && depth > 0 && depth <= maxTrackedDepth && levels[size_t(depth - 1)].isObject) {
+                Level& level = levels[size_t(depth - 1)];
+                const QByteArray name(lastString.constData(), lastString.size()); // owns its bytes
+                if (level.set) {
+                    if (level.set->contains(name))
+                        return true;
+                    level.set->insert(name);
+                } else {
+                    for (int i = level.firstName; i < names.size(); ++i) {
+                        if (names.at(i) == name)
+                            return true;
+                    }
+                    names.append(name);
+                    if (names.size() - level.firstName > setThreshold) {
+                        level.set = std::make_unique<QSet<QByteArray>>();
+                        for (int i = level.firstName; i < names.size(); ++i)
+                            level.set->insert(names.at(i));
+                        names.resize(level.firstName);
+                    }
+                }
             }
             break;
         case '{':
         case '[':
             ++depth;
             if (depth <= maxTrackedDepth) {
-                names.append(QSet<QString>());
-                isObject.append(c == '{');
+                Level level;
+                level.firstName = names.size();
+                level.isObject = c == '{';
+                levels.push_back(std::move(level));
             }
             break;
         case '}':
         case ']':
             if (depth > 0) {
                 if (depth <= maxTrackedDepth) {
-                    names.removeLast();
-                    isObject.removeLast();
+                    names.resize(levels.back().firstName);
+                    levels.pop_back();
                 }
                 --depth;
             }

@@ -132,14 +132,17 @@ void KiteWebSocketConnection::websocketLoginStatusSlot(bool loginStatus)
 
 void KiteWebSocketConnection::onTextMessageReceived(QString message)
 {
-    if (message.contains(QLatin1String("customFtpPass")))
-        log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived login"), 4);
-    else if (message.contains(QLatin1String("\"program\": ")))
-        log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived: plugs.cfg received"), 3);
-    else if (isSecretBearing(message))
-        log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived token"), 4);
-    else
-        log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived:") + message, 4);
+    // A large message is only looked at when its line reaches the log.
+    if (kiteSettings->logs(3)) {
+        if (message.contains(QLatin1String("customFtpPass")))
+            log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived login"), 4);
+        else if (message.contains(QLatin1String("\"program\": ")))
+            log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived: plugs.cfg received"), 3);
+        else if (isSecretBearing(message))
+            log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived token"), 4);
+        else if (kiteSettings->logs(4))
+            log(QStringLiteral("KiteWebSocketConnection::onTextMessageReceived:") + message, 4);
+    }
     emit parseJsonMessageSignal(message);
 }
 
