@@ -24,6 +24,9 @@ bool FarmSimOptions::parse(const QStringList& arguments, FarmSimOptions& options
                       QStringLiteral("MS")});
     parser.addOption({QStringLiteral("frames"), QStringLiteral("Frames rendered for a job (default 4)."),
                       QStringLiteral("N")});
+    parser.addOption({QStringLiteral("projects"),
+                      QStringLiteral("Give every account N projects (queued, rendering, rendered and paused in turn)."),
+                      QStringLiteral("N")});
     parser.addOption({QStringLiteral("autoupdate"),
                       QStringLiteral("JSON object answered as the content of \"autoupdate\"."),
                       QStringLiteral("FILE")});
@@ -69,7 +72,8 @@ bool FarmSimOptions::parse(const QStringList& arguments, FarmSimOptions& options
         return true;
     };
     return number(QStringLiteral("pace-ms"), 3600000, options.paceMs)
-        && number(QStringLiteral("frames"), 10000, options.frames);
+        && number(QStringLiteral("frames"), 10000, options.frames)
+        && number(QStringLiteral("projects"), 1000000, options.projects);
 }
 
 bool FarmSimOptions::parseListen(const QString& text, QHostAddress& address, quint16& port, QString& error)

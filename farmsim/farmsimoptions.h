@@ -16,6 +16,7 @@ struct FarmSimOptions
     int paceMs = 500;        // interval of the render steps
     int frames = 4;          // frames of a submitted job
     QString autoupdateFile;  // JSON object answered as "autoupdate" content
+    int projects = 0;        // projects every account has in its list from the start
 
     // Parses the arguments; returns false with `error` set when they are
     // unusable (or help was asked for: `error` then holds the help text).

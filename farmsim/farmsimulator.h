@@ -85,6 +85,12 @@ public:
     // Adds a project (or resets the one of that name) with a new id; no
     // event is pushed. Returns the id.
     QString addProject(const QString& user, const QString& name, const QString& status = QStringLiteral("RENDERABLE"));
+    // Gives the user `count` more projects for a long projects list:
+    // "project00001", "project00002", ... in the states "QUEUED",
+    // "RENDERING", "RENDERED" and "PAUSED" in turn, with ids and the usual
+    // list fields, no files and nothing rendering; no event is pushed.
+    // Returns how many were added.
+    int addProjects(const QString& user, int count);
     // Null when the user has no such project; valid until it is removed.
     FarmProject* project(const QString& user, const QString& name) const;
     QStringList projectNames(const QString& user) const;

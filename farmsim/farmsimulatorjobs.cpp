@@ -64,6 +64,12 @@ QString FarmSimulator::addProject(const QString& user, const QString& name, cons
     return project->id;
 }
 
+int FarmSimulator::addProjects(const QString& user, int count)
+{
+    return ensureUserState(user)->addGeneratedProjects(count, m_protocol->frameCount(),
+                                                       [this] { return m_protocol->newProjectId(); });
+}
+
 FarmProject* FarmSimulator::project(const QString& user, const QString& name) const
 {
     const FarmUserState* state = userState(user);

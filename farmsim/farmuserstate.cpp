@@ -56,22 +56,6 @@ QVector<const FarmProject*> FarmUserState::projects() const
     return list;
 }
 
-FarmProject* FarmUserState::project(const QString& name) const
-{
-    const auto it = std::find_if(m_projects.cbegin(), m_projects.cend(),
-                                 [&name](const auto& project) { return project->name == name; });
-    return it == m_projects.cend() ? nullptr : it->get();
-}
-
-FarmProject* FarmUserState::projectById(const QString& id) const
-{
-    if (id.isEmpty())
-        return nullptr;
-    const auto it = std::find_if(m_projects.cbegin(), m_projects.cend(),
-                                 [&id](const auto& project) { return project->id == id; });
-    return it == m_projects.cend() ? nullptr : it->get();
-}
-
 FarmProject* FarmUserState::addProject(const QString& name, const QString& id, const QString& status)
 {
     FarmProject* existing = project(name);
@@ -84,15 +68,56 @@ FarmProject* FarmUserState::addProject(const QString& name, const QString& id, c
         existing->isPaid = kept.isPaid;
         existing->downloadEnabled = kept.downloadEnabled;
         existing->frameCount = kept.frameCount;
+        existing->name = name;
+        if (m_projectsById.value(kept.id) == existing)
+            m_projectsById.remove(kept.id);
+        existing->id = id;
+        m_projectsById.insert(id, existing);
+        existing->setStatus(status);
     } else {
-        m_projects.push_back(std::make_unique<FarmProject>());
-        existing = m_projects.back().get();
+        existing = appendProject(name, id, status);
     }
-    existing->name = name;
-    existing->id = id;
-    existing->setStatus(status);
     qCDebug(lcFarmSim) << "project" << name << "of" << m_user << "has id" << id << "and status" << status;
     return existing;
+}
+
+FarmProject* FarmUserState::appendProject(const QString& name, const QString& id, const QString& status)
+{
+    m_projects.push_back(std::make_unique<FarmProject>());
+    FarmProject* added = m_projects.back().get();
+    added->name = name;
+    added->id = id;
+    added->setStatus(status);
+    m_projectsByName.insert(name, added);
+    m_projectsById.insert(id, added);
+    return added;
+}
+
+int FarmUserState::addGeneratedProjects(int count, int frameCount, const std::function<QString()>& newId)
+{
+    static const QString states[] = {QStringLiteral("QUEUED"), QStringLiteral("RENDERING"),
+                                     QStringLiteral("RENDERED"), QStringLiteral("PAUSED")};
+    if (count <= 0)
+        return 0;
+    m_projects.reserve(m_projects.size() + static_cast<size_t>(count));
+    m_projectsByName.reserve(projectCount() + count);
+    m_projectsById.reserve(projectCount() + count);
+    int added = 0;
+    while (added < count) {
+        const QString name = QStringLiteral("project%1").arg(m_nextGeneratedNumber++, 5, 10, QLatin1Char('0'));
+        if (m_projectsByName.contains(name))
+            continue;
+        const QString& status = states[m_generatedProjects++ % 4];
+        FarmProject* project = appendProject(name, newId(), status);
+        project->frameCount = frameCount;
+        if (status == QLatin1String("RENDERED")) {
+            project->framesDone = frameCount;
+            project->progress = 100;
+        }
+        ++added;
+    }
+    qCDebug(lcFarmSim) << added << "projects added for" << m_user << "- now" << projectCount();
+    return added;
 }
 
 bool FarmUserState::removeProject(const QString& name)
@@ -102,6 +127,9 @@ bool FarmUserState::removeProject(const QString& name)
     if (it == m_projects.end())
         return false;
     stopRendering(name);
+    m_projectsByName.remove(name);
+    if (m_projectsById.value((*it)->id) == it->get())
+        m_projectsById.remove((*it)->id);
     m_projects.erase(it);
     uploadTeams.remove(name);
     uploadProgress.remove(name);

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -58,13 +59,21 @@ public:
     void addToken(const QString& token) { m_tokens.append(token); }
 
     // --- projects, in registration order. Pointers stay valid until the
-    // project is removed.
+    // project is removed. Look-ups by name and id go through hashes.
     QVector<const FarmProject*> projects() const;
-    FarmProject* project(const QString& name) const;
-    FarmProject* projectById(const QString& id) const;
+    int projectCount() const { return static_cast<int>(m_projects.size()); }
+    FarmProject* project(const QString& name) const { return m_projectsByName.value(name); }
+    FarmProject* projectById(const QString& id) const { return id.isEmpty() ? nullptr : m_projectsById.value(id); }
     // Adds the project, or gives an existing one of that name the new id
     // and status (render progress starts again). No event is pushed.
     FarmProject* addProject(const QString& name, const QString& id, const QString& status);
+    // Adds `count` projects named "project00001", "project00002", ... (the
+    // numbers go on from earlier calls; names taken are skipped), their
+    // states going round "QUEUED", "RENDERING", "RENDERED" and "PAUSED". Each
+    // gets its id from `newId` and `frameCount` frames; a rendered one has
+    // all of them done. Nothing renders and no event is pushed. Returns the
+    // number added.
+    int addGeneratedProjects(int count, int frameCount, const std::function<QString()>& newId);
     // Stops its renderer and forgets it. No event is pushed.
     bool removeProject(const QString& name);
     // Sets the status and pushes "jobStateChange". "PAUSED" halts the
@@ -103,12 +112,17 @@ signals:
 
 private:
     void stopRendering(const QString& name);
+    FarmProject* appendProject(const QString& name, const QString& id, const QString& status);
 
     QString m_user;
     QString m_uploadDir;
     QString m_outputDir;
     QStringList m_tokens;
     std::vector<std::unique_ptr<FarmProject>> m_projects;
+    QHash<QString, FarmProject*> m_projectsByName;
+    QHash<QString, FarmProject*> m_projectsById;
+    int m_generatedProjects = 0;        // added by addGeneratedProjects
+    int m_nextGeneratedNumber = 1;      // of the next generated name
     QHash<QString, FarmRenderer*> m_renderers;
     QVector<FarmReceivedFile> m_receivedFiles;
 };

@@ -39,6 +39,11 @@ int main(int argc, char* argv[])
     }
     simulator.setRenderPace(options.paceMs);
     simulator.setFrameCount(options.frames);
+    if (options.projects > 0) {
+        const QStringList users = simulator.accounts().users();
+        for (const QString& user : users)
+            simulator.addProjects(user, options.projects);
+    }
     if (!options.autoupdateFile.isEmpty()) {
         QFile file(options.autoupdateFile);
         QJsonParseError parseError{};

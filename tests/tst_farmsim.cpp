@@ -344,13 +344,17 @@ void TstFarmSim::programPrintsUrlAndStopsOnSigterm()
     QVERIFY(refused.exitCode() != 0);
 
     QProcess farmsim;
-    farmsim.start(program, {"--listen", "127.0.0.1:0", "--accounts", accounts.fileName()});
+    farmsim.start(program, {"--listen", "127.0.0.1:0", "--accounts", accounts.fileName(), "--projects", "5"});
     QTRY_VERIFY_WITH_TIMEOUT(farmsim.canReadLine(), 10000);
     const QString line = QString::fromUtf8(farmsim.readLine()).trimmed();
     QVERIFY2(QRegularExpression("^listening on ws://127\\.0\\.0\\.1:\\d+$").match(line).hasMatch(), qPrintable(line));
     Client client;
     QVERIFY(client.open(QUrl(line.mid(13) + "/queue/socket?username=alice")));
     QCOMPARE(client.request("login", loginData("alice", "pw")).value("data")["is_logged_in"], QJsonValue(true));
+    // Every account has the projects --projects asked for.
+    const QJsonArray projects = client.request("getProjectStates", {}).value("data")["projects"].toArray();
+    QCOMPARE(projects.size(), 5);
+    QCOMPARE(projects.at(4).toObject().value("name"), QJsonValue("project00005"));
     farmsim.terminate();
     QVERIFY(farmsim.waitForFinished(10000));
     QCOMPARE(farmsim.exitStatus(), QProcess::NormalExit);
@@ -428,13 +432,16 @@ void TstFarmSim::commandLine_data()
     QTest::addColumn<QString>("storage");
     QTest::addColumn<int>("paceMs");
     QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("projects");
     const QStringList base{"farmsim", "--accounts", "a.json"};
-    QTest::newRow("defaults") << base << true << "" << 500 << 4;
-    QTest::newRow("all") << base + QStringList{"--storage", "/tmp/farm", "--pace-ms", "0", "--frames", "12"} << true
-                         << "/tmp/farm" << 0 << 12;
-    QTest::newRow("negative pace") << base + QStringList{"--pace-ms", "-5"} << false << "" << 500 << 4;
-    QTest::newRow("frames not a number") << base + QStringList{"--frames", "many"} << false << "" << 500 << 4;
-    QTest::newRow("no accounts") << QStringList{"farmsim", "--storage", "/tmp/farm"} << false << "" << 500 << 4;
+    QTest::newRow("defaults") << base << true << "" << 500 << 4 << 0;
+    QTest::newRow("all") << base + QStringList{"--storage", "/tmp/farm", "--pace-ms", "0", "--frames", "12",
+                                               "--projects", "5000"}
+                         << true << "/tmp/farm" << 0 << 12 << 5000;
+    QTest::newRow("negative pace") << base + QStringList{"--pace-ms", "-5"} << false << "" << 500 << 4 << 0;
+    QTest::newRow("frames not a number") << base + QStringList{"--frames", "many"} << false << "" << 500 << 4 << 0;
+    QTest::newRow("negative projects") << base + QStringList{"--projects", "-1"} << false << "" << 500 << 4 << 0;
+    QTest::newRow("no accounts") << QStringList{"farmsim", "--storage", "/tmp/farm"} << false << "" << 500 << 4 << 0;
 }
 
 void TstFarmSim::commandLine()
@@ -450,6 +457,7 @@ void TstFarmSim::commandLine()
     QTEST(options.storageDir, "storage");
     QTEST(options.paceMs, "paceMs");
     QTEST(options.frames, "frames");
+    QTEST(options.projects, "projects");
 }
 
 QTEST_GUILESS_MAIN(TstFarmSim)

@@ -153,6 +153,8 @@ private slots:
     void checkFiles();
     void folderListings();
     void projectsListAndProgress();
+    void generatedProjectsGoRoundTheStates_data();
+    void generatedProjectsGoRoundTheStates();
     void pushesReachClient();
     void deleteProjectRemovesFiles();
     void submittedJobRendersFrames();
@@ -408,6 +410,52 @@ void TstFarmSimJobs::projectsListAndProgress()
     QCOMPARE(sim->receivedCount("getProjectStates"), 2);
     sim->setUnanswered("getProjectStates", false);
     QCOMPARE(client.request("getProjectStates", {}).value("data")["projects"].toArray().size(), 2);
+}
+
+void TstFarmSimJobs::generatedProjectsGoRoundTheStates_data()
+{
+    QTest::addColumn<QVector<int>>("batches");
+    QTest::addColumn<QStringList>("statuses");
+    QTest::newRow("none") << QVector<int>{0} << QStringList();
+    QTest::newRow("one") << QVector<int>{1} << QStringList{"QUEUED"};
+    QTest::newRow("six") << QVector<int>{6}
+                         << QStringList{"QUEUED", "RENDERING", "RENDERED", "PAUSED", "QUEUED", "RENDERING"};
+    QTest::newRow("two batches go on") << QVector<int>{3, 2}
+                                       << QStringList{"QUEUED", "RENDERING", "RENDERED", "PAUSED", "QUEUED"};
+}
+
+void TstFarmSimJobs::generatedProjectsGoRoundTheStates()
+{
+    QFETCH(QVector<int>, batches);
+    QFETCH(QStringList, statuses);
+    sim->addProject("alice", "own job", "QUEUED");
+    for (int count : batches)
+        QCOMPARE(sim->addProjects("alice", count), count);
+
+    Client client;
+    QVERIFY(client.login(sim->socketUrl("alice")));
+    QJsonArray projects =
+        client.request("getProjectStates", {{"client_type", "kite"}}).value("data")["projects"].toArray();
+    QCOMPARE(projects.size(), statuses.size() + 1);
+    const QStringList fields = projects.takeAt(0).toObject().keys();
+    QSet<QString> ids{sim->project("alice", "own job")->id};
+    for (int i = 0; i < statuses.size(); ++i) {
+        const QJsonObject project = projects.at(i).toObject();
+        QCOMPARE(project.keys(), fields);
+        QCOMPARE(project.value("name").toString(), QString::asprintf("project%05d", i + 1));
+        QCOMPARE(project.value("status").toString(), statuses.at(i));
+        QCOMPARE(project.value("queued").toBool(), statuses.at(i) == "QUEUED");
+        ids << project.value("id").toString();
+    }
+    QCOMPARE(ids.size(), statuses.size() + 1);
+    // Nothing renders: the rendered ones are complete, the others stay where they are.
+    if (statuses.size() >= 3) {
+        QCOMPARE(client.request("getProgressInfos", {{"scene", "project00003"}}).value("data")["progress"],
+                 QJsonValue("100"));
+        QCOMPARE(client.request("getProgressInfos", {{"scene", "project00002"}}).value("data")["progress"],
+                 QJsonValue("0"));
+    }
+    QVERIFY(client.withAction("jobStateChange").isEmpty());
 }
 
 void TstFarmSimJobs::pushesReachClient()
