@@ -45,6 +45,11 @@ QCommandLineParser& setUp(QCommandLineParser& parser)
                       QCoreApplication::translate(
                           "HostOptions", "Delay between two copy steps (256 KiB each) of the stand-in downloader."),
                       QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("trace-signals"),
+                      QCoreApplication::translate("HostOptions", "Print a line for every signal the plug-in emits.")});
+    parser.addOption({QStringLiteral("verbose"),
+                      QCoreApplication::translate(
+                          "HostOptions", "Show the debug output of the plug-in and the host (categories kite.*).")});
     return parser;
 }
 } // namespace
@@ -58,15 +63,16 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QStr
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        error = parser.helpText();
+        options.help = true;
         return false;
     }
     options.probe = parser.isSet(QStringLiteral("probe"));
+    options.traceSignals = parser.isSet(QStringLiteral("trace-signals"));
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.appDir = parser.value(QStringLiteral("app-dir"));
     options.pluginDir = parser.value(QStringLiteral("plugin-dir"));
-    if (options.pluginDir.isEmpty())
-        options.pluginDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../plugins");
-    options.pluginDir = QDir::cleanPath(QDir(options.pluginDir).absolutePath());
+    if (!options.pluginDir.isEmpty())
+        options.pluginDir = QDir::cleanPath(QDir(options.pluginDir).absolutePath());
 
     if (parser.isSet(QStringLiteral("exit-after"))) {
         bool ok = false;
@@ -109,6 +115,11 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QStr
         return false;
     }
     return true;
+}
+
+QString HostOptions::defaultPluginDir()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../plugins"));
 }
 
 QString HostOptions::usage()

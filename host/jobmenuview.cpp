@@ -4,10 +4,16 @@
 #include "settings/kitesettings.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPixmap>
 #include <QTextStream>
+
+#include <utility>
+
+Q_LOGGING_CATEGORY(lcJobMenu, "kite.host.menu")
 
 JobMenuView::JobMenuView(KiteSettings* settings, QTextStream& out, QObject* parent)
     : QObject(parent)
@@ -15,44 +21,111 @@ JobMenuView::JobMenuView(KiteSettings* settings, QTextStream& out, QObject* pare
     , m_out(out)
 {
     m_menu.setTitle(tr("Render jobs"));
+    m_updateTimer.setSingleShot(true);
+    m_updateTimer.setInterval(0);
+    connect(&m_updateTimer, &QTimer::timeout, this, &JobMenuView::applyChanges);
+    connect(&m_menu, &QMenu::aboutToShow, this, &JobMenuView::prepareSubMenus);
 }
 
 void JobMenuView::rebuild()
 {
-    m_menu.clear();
-    for (KiteProject* job : qAsConst(m_settings->jobList)) {
-        if (job->isDeletedLocal || !job->jobAction)
-            continue;
-        m_menu.addAction(job->jobAction);
-        watch(job);
+    scheduleUpdate();
+}
+
+void JobMenuView::scheduleUpdate()
+{
+    if (!m_updateTimer.isActive())
+        m_updateTimer.start();
+}
+
+void JobMenuView::updateNow()
+{
+    if (m_updateTimer.isActive() || m_jobsSeen < m_settings->jobList.size()) {
+        m_updateTimer.stop();
+        applyChanges();
     }
+}
+
+void JobMenuView::applyChanges()
+{
+    QElapsedTimer clock;
+    clock.start();
+    ++m_updateCount;
+    // The job list only grows: what is past the jobs seen so far is new.
+    const QList<KiteProject*>& jobs = m_settings->jobList;
+    const int firstNew = m_jobsSeen;
+    for (; m_jobsSeen < jobs.size(); ++m_jobsSeen)
+        watch(jobs.at(m_jobsSeen));
+
+    int removed = 0;
+    bool printed = false;
+    const QVector<QAction*> changed = std::exchange(m_changed, {});
+    for (QAction* action : changed) {
+        const auto it = m_entries.find(action);
+        if (it == m_entries.end())
+            continue; // the job went away meanwhile
+        Entry& entry = it.value();
+        entry.pending = false;
+        if (entry.inMenu && entry.job->isDeletedLocal) {
+            m_menu.removeAction(action);
+            entry.inMenu = false;
+            ++removed;
+        }
+        const QString text = action->text();
+        if (text != entry.printed) {
+            entry.printed = text;
+            m_out << "job: " << text << '\n';
+            printed = true;
+        }
+    }
+    if (printed)
+        m_out.flush();
+    qCDebug(lcJobMenu) << "menu update" << m_updateCount << ":" << (m_jobsSeen - firstNew) << "new jobs,"
+                       << changed.size() << "changed entries," << removed << "removed, in" << clock.elapsed() << "ms";
+    emit updated();
 }
 
 void JobMenuView::watch(KiteProject* job)
 {
     QAction* action = job->jobAction;
-    if (m_lastStatus.contains(action))
+    // A job whose local files are gone before it was ever shown stays out.
+    if (!action || job->isDeletedLocal || m_entries.contains(action))
         return;
-    m_lastStatus.insert(action, QString());
-    connect(action, &QAction::changed, this, [this, action] { printStatus(action); });
-    connect(action, &QObject::destroyed, this, [this, action] { m_lastStatus.remove(action); });
-    printStatus(action);
+    Entry& entry = m_entries[action];
+    entry.job = job;
+    entry.inMenu = true;
+    entry.pending = true;
+    m_changed.append(action); // its first status line is printed in this update
+    m_menu.addAction(action);
+    connect(action, &QAction::changed, this, [this, action] { entryChanged(action); });
+    connect(action, &QObject::destroyed, this, [this, action] { m_entries.remove(action); });
 }
 
-void JobMenuView::printStatus(QAction* action)
+void JobMenuView::entryChanged(QAction* action)
 {
-    const QString text = action->text();
-    auto it = m_lastStatus.find(action);
-    if (it == m_lastStatus.end() || it.value() == text)
+    const auto it = m_entries.find(action);
+    if (it == m_entries.end() || it->pending)
         return;
-    it.value() = text;
-    m_out << "job: " << text << '\n';
-    m_out.flush();
+    it->pending = true;
+    m_changed.append(action);
+    scheduleUpdate();
+}
+
+void JobMenuView::prepareSubMenus()
+{
+    updateNow();
+    const QList<QAction*> actions = m_menu.actions();
+    for (QAction* action : actions) {
+        const auto it = m_entries.constFind(action);
+        if (it != m_entries.constEnd())
+            it->job->subMenu();
+    }
 }
 
 bool JobMenuView::saveSnapshot(const QString& fileName)
 {
-    rebuild();
+    // The sub-menus first: an entry shows its arrow once it has one.
+    prepareSubMenus();
     auto render = [](QMenu* menu) {
         menu->ensurePolished();
         menu->resize(menu->sizeHint());
@@ -60,9 +133,13 @@ bool JobMenuView::saveSnapshot(const QString& fileName)
     };
     const QPixmap main = render(&m_menu);
     QList<QPixmap> subMenus;
-    for (QAction* action : m_menu.actions()) {
-        if (action->menu())
-            subMenus << render(action->menu());
+    const QList<QAction*> actions = m_menu.actions();
+    for (QAction* action : actions) {
+        const auto it = m_entries.constFind(action);
+        if (it == m_entries.constEnd() || !action->isVisible())
+            continue;
+        if (QMenu* subMenu = it->job->subMenu())
+            subMenus << render(subMenu);
     }
 
     // The main menu on the left; each job's sub-menu to its right, level with

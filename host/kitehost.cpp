@@ -7,6 +7,7 @@
 #include "pluginnetconnectioninterface.h"
 #include "settings/kitesettings.h"
 #include "maintenanceprinter.h"
+#include "outputflusher.h"
 #include "signalprinter.h"
 #include "standindownloader.h"
 #include "standinuploader.h"
@@ -30,6 +31,7 @@ KiteHost::KiteHost(const HostOptions& options, QTextStream& out, QTextStream& er
     , m_options(options)
     , m_out(out)
     , m_err(err)
+    , m_flusher(new OutputFlusher(out, this))
 {
 }
 
@@ -45,7 +47,8 @@ bool KiteHost::loadPlugin()
 {
     PluginLocator::Found found;
     QString error;
-    if (!PluginLocator::locate(m_options.pluginDir, found, error)) {
+    const QString folder = m_options.pluginDir.isEmpty() ? HostOptions::defaultPluginDir() : m_options.pluginDir;
+    if (!PluginLocator::locate(folder, found, error)) {
         m_err << "kitehost: " << error << '\n';
         m_err.flush();
         return false;
@@ -130,23 +133,25 @@ void KiteHost::connectHostDuties()
 
     m_settings->websocketPingEnabled = true;
 
-    // Everything the plug-in reports, except its own log lines and the raw
-    // protocol traffic (which carries the login). Update information and the
-    // tunnel state have lines of their own.
-    new SignalPrinter(plugin, m_out,
-                      {"writeToLog", "webSocketMessageSignal", "websocketPingSignal", "updateDataSignal",
-                       "tunnelConnectedSignal"},
-                      this);
+    // With --trace-signals: everything the plug-in reports, except its own log
+    // lines and the raw protocol traffic (which carries the login). Update
+    // information and the tunnel state have lines of their own.
+    if (m_options.traceSignals) {
+        new SignalPrinter(plugin, *m_flusher,
+                          {"writeToLog", "webSocketMessageSignal", "websocketPingSignal", "updateDataSignal",
+                           "tunnelConnectedSignal"},
+                          this);
+    }
     new MaintenancePrinter(m_plugin, m_options.acceptUpdates, m_out, this);
 
-    // The tray host rebuilds its job menu from the jobs' entries.
+    // The tray host keeps its job menu in step with the jobs' entries.
     m_jobMenu = new JobMenuView(m_settings, m_out, this);
     connect(plugin, SIGNAL(buildRenderJobSubmenuSignal()), m_jobMenu, SLOT(rebuild()));
 
     connect(m_settings, &KiteSettings::showMessageSignal, this,
             [this](const QString& title, const QString& message, const QString& type, KiteProject*) {
-                m_out << "notification [" << type << "] " << title << ": " << message << '\n';
-                m_out.flush();
+                m_flusher->printLine(QStringLiteral("notification [") + type + QStringLiteral("] ") + title
+                                     + QStringLiteral(": ") + message);
             });
 }
 
@@ -157,10 +162,7 @@ void KiteHost::startStandInUploader()
     // The uploader plug-in's side of the host's connections.
     connect(m_plugin->getObject(), SIGNAL(UploadJobSignal()), m_uploader, SLOT(uploadJobSlot()));
 
-    auto print = [this](const QString& line) {
-        m_out << "uploader: " << line << '\n';
-        m_out.flush();
-    };
+    auto print = [this](const QString& line) { m_flusher->printLine(QStringLiteral("uploader: ") + line); };
     connect(m_uploader, &StandInUploader::jobStarted, this,
             [print](KiteProject* job) { print(QStringLiteral("started ") + job->name); });
     connect(m_uploader, &StandInUploader::fileStarted, this, [print](KiteProject* job, const QString& path, qint64 offset) {
@@ -192,10 +194,7 @@ void KiteHost::startStandInDownloader()
     // The downloader plug-in's side of the host's connections.
     connect(m_plugin->getObject(), SIGNAL(downloadJobSignal()), m_downloader, SLOT(downloadJobSlot()));
 
-    auto print = [this](const QString& line) {
-        m_out << "downloader: " << line << '\n';
-        m_out.flush();
-    };
+    auto print = [this](const QString& line) { m_flusher->printLine(QStringLiteral("downloader: ") + line); };
     connect(m_downloader, &StandInDownloader::jobStarted, this,
             [print](KiteProject* job) { print(QStringLiteral("started ") + job->name); });
     connect(m_downloader, &StandInDownloader::fileStarted, this,

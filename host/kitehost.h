@@ -9,6 +9,7 @@
 class KiteSettings;
 class JobMenuView;
 class LoginKeeper;
+class OutputFlusher;
 class PluginNetConnectionInterface;
 class QTextStream;
 class StandInDownloader;
@@ -45,6 +46,7 @@ private:
     HostOptions m_options;
     QTextStream& m_out;
     QTextStream& m_err;
+    OutputFlusher* m_flusher;
     QPluginLoader m_loader;
     KiteSettings* m_settings = nullptr;
     PluginNetConnectionInterface* m_plugin = nullptr;

@@ -3,30 +3,48 @@
 #include "terminationwatcher.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QTextStream>
 
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("kitehost"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    // The options are read before the application object: the probe and the
+    // help need no display, and get an application without a GUI.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    HostOptions options;
+    QString error;
+    const bool parsed = HostOptions::parse(arguments, options, error);
+
+    // The debug output of the plug-in and the host is for --verbose;
+    // QT_LOGGING_RULES still overrides these rules. The plug-in's log file
+    // does not depend on them.
+    QLoggingCategory::setFilterRules(options.verbose ? QStringLiteral("kite.*.debug=true")
+                                                     : QStringLiteral("kite.*.debug=false"));
 
     QTextStream out(stdout);
     QTextStream err(stderr);
 
-    HostOptions options;
-    QString error;
-    if (!HostOptions::parse(QApplication::arguments(), options, error)) {
-        err << error << '\n';
-        return 2;
+    if (!parsed || options.probe) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("kitehost"));
+        if (!parsed) {
+            err << (options.help ? HostOptions::usage() : error) << '\n';
+            return 2;
+        }
+        KiteHost host(options, out, err);
+        return host.probe();
     }
 
-    KiteHost host(options, out, err);
-    if (options.probe)
-        return host.probe();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kitehost"));
+    QApplication::setQuitOnLastWindowClosed(false);
 
+    KiteHost host(options, out, err);
     TerminationWatcher termination;
     QObject::connect(&termination, &TerminationWatcher::terminationRequested, &host, &KiteHost::shutDown);
     QObject::connect(&host, &KiteHost::finished, &app, &QApplication::exit, Qt::QueuedConnection);

@@ -1,16 +1,16 @@
 #include "signalprinter.h"
 
 #include "jobs/kiteproject.h"
+#include "outputflusher.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaMethod>
 #include <QStringList>
-#include <QTextStream>
 #include <QVariant>
 
-SignalPrinter::SignalPrinter(QObject* source, QTextStream& out, const QSet<QByteArray>& skippedSignals,
+SignalPrinter::SignalPrinter(QObject* source, OutputFlusher& out, const QSet<QByteArray>& skippedSignals,
                              QObject* parent)
     : QObject(parent)
     , m_source(source)
@@ -63,8 +63,8 @@ int SignalPrinter::qt_metacall(QMetaObject::Call call, int id, void** arguments)
         QStringList parts;
         for (int p = 0; p < method.parameterCount(); ++p)
             parts << formatArgument(method.parameterType(p), method.parameterTypes().at(p), arguments[p + 1]);
-        m_out << "signal " << method.name() << '(' << parts.join(QStringLiteral(", ")) << ")\n";
-        m_out.flush();
+        m_out.printLine(QStringLiteral("signal ") + QString::fromLatin1(method.name()) + QLatin1Char('(')
+                        + parts.join(QStringLiteral(", ")) + QLatin1Char(')'));
     }
     return -1;
 }

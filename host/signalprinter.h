@@ -5,7 +5,7 @@
 #include <QSet>
 #include <QVector>
 
-class QTextStream;
+class OutputFlusher;
 
 // Prints one line for every signal a watched object emits, with its
 // arguments. Works like QSignalSpy: each signal is connected to a method index
@@ -13,7 +13,7 @@ class QTextStream;
 class SignalPrinter : public QObject
 {
 public:
-    SignalPrinter(QObject* source, QTextStream& out, const QSet<QByteArray>& skippedSignals,
+    SignalPrinter(QObject* source, OutputFlusher& out, const QSet<QByteArray>& skippedSignals,
                   QObject* parent = nullptr);
 
     int qt_metacall(QMetaObject::Call call, int id, void** arguments) override;
@@ -23,6 +23,6 @@ public:
 
 private:
     QObject* m_source;
-    QTextStream& m_out;
+    OutputFlusher& m_out;
     QVector<int> m_signalIndexes;
 };

@@ -1,6 +1,10 @@
 #include "farmsimulator.h"
+#include "jobmenuview.h"
+#include "jobs/kiteproject.h"
 #include "loginkeeper.h"
+#include "settings/kitesettings.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -10,20 +14,51 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Runs the reference host as a separate process, the way a user does.
+namespace {
+// Counts the entries a menu gains and loses.
+class MenuChangeCounter : public QObject
+{
+public:
+    explicit MenuChangeCounter(QMenu* menu) { menu->installEventFilter(this); }
+    int added = 0;
+    int removed = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        added += event->type() == QEvent::ActionAdded;
+        removed += event->type() == QEvent::ActionRemoved;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+QStringList texts(const QList<QAction*>& actions)
+{
+    QStringList list;
+    for (const QAction* action : actions)
+        list << action->text();
+    return list;
+}
+} // namespace
+
+// Runs the reference host as a separate process, the way a user does; its
+// job menu also in this process.
 class TestKiteHost : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void probeFindsThePlugin_data();
     void probeFindsThePlugin();
     void probeWithoutPluginFails();
+    void runsAndExitsAfterTheGivenTime_data();
     void runsAndExitsAfterTheGivenTime();
     void terminationSignalShutsDown();
     void logsInAndAgainAfterALoss();
     void refusedLoginIsShown();
     void retryDelayGrowsToAMinute_data();
     void retryDelayGrowsToAMinute();
+    void jobMenuFollowsTheJobList();
 
 private:
     static QProcessEnvironment environment(const QString& home);
@@ -39,18 +74,33 @@ QProcessEnvironment TestKiteHost::environment(const QString& home)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("HOME"), home);
+    // What the host prints must not depend on the caller's logging rules.
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
     return env;
+}
+
+void TestKiteHost::probeFindsThePlugin_data()
+{
+    QTest::addColumn<bool>("display");
+    QTest::newRow("offscreen platform") << true;
+    QTest::newRow("no display at all") << false;
 }
 
 void TestKiteHost::probeFindsThePlugin()
 {
+    QFETCH(bool, display);
     QTemporaryDir home;
+    QProcessEnvironment env = environment(home.path());
+    if (!display) {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QString::fromLatin1(name));
+    }
     QProcess host;
-    host.setProcessEnvironment(environment(home.path()));
+    host.setProcessEnvironment(env);
     host.start(QStringLiteral(KITEHOST_PATH), {QStringLiteral("--probe")});
     QVERIFY(host.waitForFinished(60000));
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(host.exitCode(), 0);
+    QVERIFY2(host.exitCode() == 0, host.readAllStandardError().constData());
 
     const QList<QByteArray> lines = host.readAllStandardOutput().trimmed().split('\n');
     QCOMPARE(lines.size(), 1);
@@ -79,8 +129,21 @@ void TestKiteHost::probeWithoutPluginFails()
     QVERIFY(host.readAllStandardError().contains("no plug-in with the interface"));
 }
 
+void TestKiteHost::runsAndExitsAfterTheGivenTime_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("signalLines");
+    QTest::addColumn<bool>("debugLines");
+    QTest::newRow("quiet") << QStringList() << false << false;
+    QTest::newRow("--trace-signals") << QStringList{QStringLiteral("--trace-signals")} << true << false;
+    QTest::newRow("--verbose") << QStringList{QStringLiteral("--verbose")} << false << true;
+}
+
 void TestKiteHost::runsAndExitsAfterTheGivenTime()
 {
+    QFETCH(QStringList, options);
+    QFETCH(bool, signalLines);
+    QFETCH(bool, debugLines);
     QTemporaryDir home;
     QTemporaryDir app;
     const QString projects = app.filePath(QStringLiteral("projects"));
@@ -93,16 +156,23 @@ void TestKiteHost::runsAndExitsAfterTheGivenTime()
     QProcess host;
     QProcessEnvironment env = environment(home.path());
     env.insert(QStringLiteral("KITE_PASSWORD"), QStringLiteral("host-secret"));
+    // Debug lines name their category.
+    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{category}: %{message}"));
     host.setProcessEnvironment(env);
-    host.start(QStringLiteral(KITEHOST_PATH),
-               {QStringLiteral("--app-dir"), app.path(), QStringLiteral("--exit-after"), QStringLiteral("0.2")});
+    host.start(QStringLiteral(KITEHOST_PATH), QStringList{QStringLiteral("--app-dir"), app.path(),
+                                                          QStringLiteral("--exit-after"), QStringLiteral("0.2")}
+                                                  + options);
     QVERIFY(host.waitForFinished(60000));
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
     QCOMPARE(host.exitCode(), 0);
 
     const QByteArray out = host.readAllStandardOutput();
+    const QByteArray err = host.readAllStandardError();
     QVERIFY2(out.contains("version 18 running"), out.constData());
-    QVERIFY2(out.contains("signal exitingSignal()"), out.constData());
+    QVERIFY2(out.contains("kitehost: shutting down"), out.constData());
+    QCOMPARE(out.contains("signal exitingSignal()"), signalLines);
+    QCOMPARE(QRegularExpression(QStringLiteral("(^|\n)kite\\.[a-z.]+: ")).match(QString::fromUtf8(err)).hasMatch(),
+             debugLines);
     QVERIFY(QFile::exists(projects + QStringLiteral("/di2_orv_refresh.txt")));
 
     QFile log(app.filePath(QStringLiteral("logFile.log")));
@@ -223,5 +293,68 @@ void TestKiteHost::retryDelayGrowsToAMinute()
     QCOMPARE(LoginKeeper::retryDelay(attempt, LoginKeeper::firstRetryMs, LoginKeeper::maxRetryMs, jitter), expected);
 }
 
-QTEST_GUILESS_MAIN(TestKiteHost)
+void TestKiteHost::jobMenuFollowsTheJobList()
+{
+    KiteSettings settings;
+    QString printed;
+    QTextStream out(&printed);
+    JobMenuView view(&settings, out);
+    QMenu* menu = view.menu();
+    MenuChangeCounter changes(menu);
+    QSignalSpy updates(&view, &JobMenuView::updated);
+    auto addJob = [&settings](const QString& name) {
+        auto* job = new KiteProject(&settings, name, QString(), &settings);
+        settings.jobList << job;
+        return job;
+    };
+    // A burst of signals, as during a pass over all jobs, and what it printed.
+    auto burst = [&] {
+        for (int i = 0; i < 500; ++i)
+            view.rebuild();
+        const int before = updates.size();
+        const int from = printed.size();
+        if (!updates.wait(10000))
+            return QStringLiteral("no update");
+        QCoreApplication::processEvents();
+        return updates.size() == before + 1 ? printed.mid(from) : QStringLiteral("more than one update");
+    };
+
+    KiteProject* a = addJob(QStringLiteral("a"));
+    KiteProject* b = addJob(QStringLiteral("b"));
+    KiteProject* c = addJob(QStringLiteral("c"));
+    a->jobAction->setText(QStringLiteral("a QUEUED"));
+    QCOMPARE(burst(), QStringLiteral("job: a QUEUED\njob: b\njob: c\n"));
+    QCOMPARE(view.updateCount(), 1);
+    QCOMPARE(texts(menu->actions()), (QStringList{"a QUEUED", "b", "c"}));
+
+    // Changed jobs print their latest line once, new ones join at the end;
+    // unchanged entries stay where they are.
+    b->jobAction->setText(QStringLiteral("b UPLOADING 10%"));
+    b->jobAction->setText(QStringLiteral("b UPLOADING 20%"));
+    b->jobAction->setIcon(QIcon());
+    c->jobAction->setText(QStringLiteral("c RENDERING (5%)"));
+    KiteProject* d = addJob(QStringLiteral("d"));
+    KiteProject* e = addJob(QStringLiteral("e"));
+    QCOMPARE(burst(), QStringLiteral("job: b UPLOADING 20%\njob: c RENDERING (5%)\njob: d\njob: e\n"));
+    QCOMPARE(menu->actions(), (QList<QAction*>{a->jobAction, b->jobAction, c->jobAction, d->jobAction, e->jobAction}));
+    QCOMPARE(changes.added, 5);
+    QCOMPARE(changes.removed, 0);
+
+    // A job deleted locally leaves the menu; a change of a job that is not
+    // its status line prints nothing.
+    b->isDeletedLocal = true;
+    b->jobAction->setVisible(false);
+    e->jobAction->setEnabled(false);
+    QCOMPARE(burst(), QString());
+    QCOMPARE(texts(menu->actions()), (QStringList{"a QUEUED", "c RENDERING (5%)", "d", "e"}));
+    QCOMPARE(changes.removed, 1);
+    QCOMPARE(view.updateCount(), 3);
+
+    // Every listed job has its sub-menu when the menu is about to show.
+    emit menu->aboutToShow();
+    for (const QAction* action : menu->actions())
+        QVERIFY(action->menu() && !action->menu()->actions().isEmpty());
+}
+
+QTEST_MAIN(TestKiteHost)
 #include "tst_kitehost.moc"
