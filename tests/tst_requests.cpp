@@ -3,6 +3,7 @@
 #include "net/kitewebsocketconnection.h"
 #include "net/messagesplitter.h"
 #include "net/requestenvelope.h"
+#include "net/requestqueue.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 
@@ -12,10 +13,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
-// Requests as they leave the plug-in: envelope, routing, flood limit and the
-// project-state gate, observed on webSocketMessageSignal.
+// Requests as they leave the plug-in: envelope, routing, pacing and merging,
+// flood limit and the project-state gate, observed on webSocketMessageSignal.
 class TestRequests : public QObject
 {
     Q_OBJECT
@@ -30,6 +32,13 @@ private slots:
     void bookkeepingFlags();
     void floodLimit_data();
     void floodLimit();
+    void floodLimitNeedsWindowsInARow_data();
+    void floodLimitNeedsWindowsInARow();
+    void burstLeavesPacedInOrder_data();
+    void burstLeavesPacedInOrder();
+    void accountReadsAreNotAskedAgainWhileOnTheirWay_data();
+    void accountReadsAreNotAskedAgainWhileOnTheirWay();
+    void waitingRequestsGoOutAfterTheNextLogin();
     void mutedPingIsNotCounted();
     void projectStatesGate();
     void projectStatesGuardTimerResends();
@@ -48,6 +57,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<KiteSettings> m_settings;
     PluginNetConnection* m_plugin = nullptr;
+    qint64 m_now = 0; // the request queue's clock, where a test sets it
 };
 
 void TestRequests::init()
@@ -172,23 +182,29 @@ void TestRequests::floodLimit_data()
 {
     QTest::addColumn<int>("requests");
     QTest::addColumn<int>("elapsedMs");
+    QTest::addColumn<int>("floodedBefore"); // windows in a row above the rate so far
     QTest::addColumn<bool>("fires");
+    QTest::addColumn<int>("floodedAfter");
 
-    QTest::newRow("251 in 1.1 s") << 251 << 1100 << true;
-    QTest::newRow("150 in 1.1 s") << 150 << 1100 << false;
-    QTest::newRow("403 in 2.5 s counts whole seconds") << 403 << 2500 << true;
-    QTest::newRow("401 in 2.5 s is 200 per second") << 401 << 2500 << false;
+    QTest::newRow("251 in 1.1 s, fifth such window in a row") << 251 << 1100 << 4 << true << 0;
+    QTest::newRow("251 in 1.1 s, first such window") << 251 << 1100 << 0 << false << 1;
+    QTest::newRow("150 in 1.1 s ends the row") << 150 << 1100 << 4 << false << 0;
+    QTest::newRow("403 in 2.5 s counts whole seconds") << 403 << 2500 << 4 << true << 0;
+    QTest::newRow("401 in 2.5 s is 200 per second") << 401 << 2500 << 4 << false << 0;
 }
 
 void TestRequests::floodLimit()
 {
     QFETCH(int, requests);
     QFETCH(int, elapsedMs);
+    QFETCH(int, floodedBefore);
     QFETCH(bool, fires);
+    QFETCH(int, floodedAfter);
 
     const QDateTime t0 = QDateTime::currentDateTime();
     m_plugin->floodLimiter = FloodLimiter(t0);
     m_plugin->floodLimiter.messageCount = requests - 1;
+    m_plugin->floodLimiter.floodedWindows = floodedBefore;
     // The window closes only with a request made more than a second after it opened.
     QVERIFY(!FloodLimiter(t0).count(t0.addMSecs(1000)));
 
@@ -200,6 +216,189 @@ void TestRequests::floodLimit()
     QCOMPARE(closes.count(), fires ? 1 : 0);
     QCOMPARE(sent.count(), 1); // the request that tripped the limit still goes out
     QCOMPARE(m_plugin->floodLimiter.messageCount, 0);
+    QCOMPARE(m_plugin->floodLimiter.floodedWindows, floodedAfter);
+}
+
+void TestRequests::floodLimitNeedsWindowsInARow_data()
+{
+    // Phases one after the other: so many requests, spread evenly over so
+    // many milliseconds.
+    QTest::addColumn<QList<int>>("phases");
+    QTest::addColumn<int>("disconnects");
+
+    QTest::newRow("runaway sender, 250 a second for 7 s") << QList<int>{1750, 7000} << 1;
+    QTest::newRow("runaway sender, 250 a second for 11 s") << QList<int>{2750, 11000} << 2;
+    QTest::newRow("250 a second for 4 s") << QList<int>{1000, 4000} << 0;
+    QTest::newRow("a projects list: 7500 at once, then 50 a second") << QList<int>{7500, 0, 500, 10000} << 0;
+    QTest::newRow("100000 events in 2 s, then 30 a second") << QList<int>{100000, 2000, 300, 10000} << 0;
+    QTest::newRow("bursts with a calm second between")
+        << QList<int>{2000, 0, 30, 1500, 2000, 0, 30, 1500, 2000, 0, 30, 1500, 2000, 0, 30, 1500, 2000, 0, 30, 1500}
+        << 0;
+}
+
+void TestRequests::floodLimitNeedsWindowsInARow()
+{
+    QFETCH(QList<int>, phases);
+    QFETCH(int, disconnects);
+
+    const QDateTime t0 = QDateTime::currentDateTime();
+    FloodLimiter limiter(t0);
+    qint64 start = 0;
+    int fired = 0;
+    for (int p = 0; p + 1 < phases.size(); p += 2) {
+        const int requests = phases.at(p);
+        const int spreadMs = phases.at(p + 1);
+        for (int i = 0; i < requests; ++i)
+            fired += limiter.count(t0.addMSecs(start + qint64(i) * spreadMs / requests));
+        start += spreadMs;
+    }
+    QCOMPARE(fired, disconnects);
+}
+
+void TestRequests::burstLeavesPacedInOrder_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("copiesSent"); // of three made while the first waits
+
+    for (const char* read : {"getProgressInfos", "getOutputDir", "getProjectFolderContents", "getTexFiles",
+                             "textureCacheLookup", "getUserInfo", "getRenderpoints"})
+        QTest::newRow(read) << QString::fromLatin1(read) << 1;
+    for (const char* each : {"setUploadProgress", "setDownloadProgress", "setDownloadComplete", "sendResult",
+                             "getTexFolderContents", "setuploadstarted", "createDirs", "checkFiles",
+                             "setuploadchecked", "addjob", "sendFile"})
+        QTest::newRow(each) << QString::fromLatin1(each) << 3;
+}
+
+void TestRequests::burstLeavesPacedInOrder()
+{
+    QFETCH(QString, action);
+    QFETCH(int, copiesSent);
+
+    constexpr int budget = 4;
+    RequestQueue* queue = m_plugin->requestQueue;
+    queue->setBudget(budget);
+    queue->setClock([this] { return m_now; });
+    m_plugin->floodLimiter = FloodLimiter(QDateTime::currentDateTime());
+    QStringList sent; // action, or the marker of a progress report
+    QList<qint64> sentAt;
+    QObject receiver;
+    connect(m_plugin, &PluginNetConnection::webSocketMessageSignal, &receiver, [&](const QString& text) {
+        const QJsonObject envelope = QJsonDocument::fromJson(text.toUtf8()).object();
+        const QJsonValue marker = envelope.value("data").toObject().value("marker");
+        sent << (marker.isUndefined() ? envelope.value("action").toString() : marker.toString());
+        sentAt << m_now;
+    });
+    KiteProject job(m_settings.get(), QStringLiteral("shot"), QString());
+
+    // The budget's worth leaves at once; then three copies of the request,
+    // each followed by a progress report, wait.
+    for (int i = 0; i < budget; ++i)
+        m_plugin->makeRequest(QStringLiteral("getProgressInfos"), QJsonObject{{"id", QString::number(i)}});
+    QCOMPARE(sent.size(), budget);
+    for (const char* marker : {"M0", "M1", "M2"}) {
+        m_plugin->makeRequest(action, QJsonObject{{"n", 1}}, &job);
+        m_plugin->makeRequest(QStringLiteral("setUploadProgress"), QJsonObject{{"marker", marker}}, &job);
+    }
+    QCOMPARE(sent.size(), budget);
+    QVERIFY(queue->drainTimer().isActive());
+    QCOMPARE(queue->drainTimer().interval(), RequestQueue::windowMs);
+
+    for (int step = 0; step < 10 && queue->waitingCount() > 0; ++step) {
+        QVERIFY(queue->drainTimer().isActive());
+        m_now += queue->drainTimer().interval();
+        queue->drain();
+    }
+    QCOMPARE(queue->waitingCount(), 0);
+    QVERIFY(!queue->drainTimer().isActive());
+    const QStringList expected = copiesSent == 3 ? QStringList{action, "M0", action, "M1", action, "M2"}
+                                                 : QStringList{action, "M0", "M1", "M2"};
+    QCOMPARE(sent.mid(budget), expected);
+    for (qint64 from : qAsConst(sentAt)) {
+        const auto inWindow = std::count_if(sentAt.cbegin(), sentAt.cend(), [from](qint64 at) {
+            return at >= from && at < from + RequestQueue::windowMs;
+        });
+        QVERIFY(inWindow <= budget);
+    }
+    // The flood limit counted what the queue took in, not the merged copies.
+    QCOMPARE(m_plugin->floodLimiter.messageCount, sent.size());
+}
+
+void TestRequests::accountReadsAreNotAskedAgainWhileOnTheirWay_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("end");
+
+    for (const char* action : {"getRenderpoints", "getUserInfo"}) {
+        for (const char* end : {"answer", "lost connection", "new login", "no answer for two minutes"})
+            QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(action, end))) << action << end;
+    }
+}
+
+void TestRequests::accountReadsAreNotAskedAgainWhileOnTheirWay()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, end);
+
+    disconnect(m_plugin, &PluginNetConnection::websocketLoginStatusSignal, nullptr, nullptr);
+    m_plugin->requestQueue->setClock([this] { return m_now; });
+    QSignalSpy sent(m_plugin, &PluginNetConnection::webSocketMessageSignal);
+    const QJsonObject sync{{"custom", QJsonObject{{"info", "syncslot"}}}};
+    m_plugin->makeRequest(action, QJsonObject{{"virtual", true}});
+    m_plugin->makeRequest(action, QJsonObject{{"virtual", true}});
+    m_plugin->makeRequest(action, sync);
+    m_plugin->parseJsonMessageSlot(QStringLiteral(R"({"action":"getTeams","data":{}})"));
+    m_now += 60000;
+    m_plugin->makeRequest(action, sync);
+    QCOMPARE(sent.count(), 1);
+
+    if (end == QLatin1String("answer")) {
+        m_plugin->parseJsonMessageSlot(QStringLiteral(R"({"action":"%1","data":{"result":5,"isTrial":false}})").arg(action));
+    } else if (end == QLatin1String("lost connection")) {
+        emit m_plugin->webSocketConnection->websocketTimeoutSignal();
+    } else if (end == QLatin1String("new login")) {
+        m_plugin->webSocketConnection->openedConnections += 1;
+        m_plugin->parseJsonMessageSlot(QStringLiteral(R"({"action":"login","data":{"is_logged_in":true}})"));
+    } else {
+        m_now += RequestQueue::accountReadPatienceMs;
+    }
+    m_plugin->makeRequest(action, sync);
+    QCOMPARE(actionsOf(sent, 0), (QStringList{action, action}));
+}
+
+void TestRequests::waitingRequestsGoOutAfterTheNextLogin()
+{
+    disconnect(m_plugin, &PluginNetConnection::websocketLoginStatusSignal, nullptr, nullptr);
+    RequestQueue* queue = m_plugin->requestQueue;
+    queue->setBudget(2);
+    queue->setClock([this] { return m_now; });
+    QSignalSpy sent(m_plugin, &PluginNetConnection::webSocketMessageSignal);
+    auto report = [this](int n) {
+        m_plugin->makeRequest(QStringLiteral("setDownloadProgress"), QJsonObject{{"n", n}});
+    };
+    for (int n = 0; n < 4; ++n)
+        report(n);
+    QCOMPARE(sent.count(), 2);
+
+    // The connection is lost: the next request makes the first waiting one
+    // go to the connection, which keeps it and opens the socket again; the
+    // others wait for the login, however long.
+    emit m_plugin->webSocketConnection->websocketFailedSignal();
+    QVERIFY(!queue->drainTimer().isActive());
+    m_now += 5000;
+    report(4);
+    QCOMPARE(sent.count(), 3);
+    m_now += 5000;
+    queue->drain();
+    QCOMPARE(sent.count(), 3);
+
+    m_plugin->webSocketConnection->openedConnections = 1;
+    m_plugin->webSocketConnection->messageAfterLoginBuffer = sent.last().at(0).toString();
+    m_plugin->parseJsonMessageSlot(QStringLiteral(R"({"action":"login","data":{"is_logged_in":true}})"));
+    QTRY_COMPARE(sent.count(), 5);
+    QList<int> order;
+    for (const QList<QVariant>& message : qAsConst(sent))
+        order << QJsonDocument::fromJson(message.at(0).toString().toUtf8()).object().value("data").toObject().value("n").toInt();
+    QCOMPARE(order, (QList<int>{0, 1, 2, 3, 4}));
 }
 
 void TestRequests::mutedPingIsNotCounted()

@@ -292,9 +292,11 @@ void TestServerConnection::floodLimitClosesTheConnection()
 {
     QVERIFY(startAndLogIn());
     QSignalSpy closed(&m_client->simulator, &FarmSimulator::connectionClosed);
-    // 250 requests counted in a window that opened 1.1 s ago.
+    // 250 requests counted in a window that opened 1.1 s ago, after four
+    // windows in a row above the rate.
     m_client->plugin->floodLimiter.messageCount = 250;
     m_client->plugin->floodLimiter.messageWindowStart = QDateTime::currentDateTime().addMSecs(-1100);
+    m_client->plugin->floodLimiter.floodedWindows = FloodLimiter::defaultWindowsInARow - 1;
     m_client->plugin->makeRequest(QStringLiteral("getUserInfo"), QJsonObject());
     QVERIFY(closed.wait(10000));
     QCOMPARE(m_client->plugin->floodLimiter.messageCount, 0);

@@ -5,6 +5,7 @@
 #include "net/linefilewriter.h"
 #include "net/netlogging.h"
 #include "net/pendinganswers.h"
+#include "net/requestqueue.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 
@@ -57,10 +58,12 @@ void AccountHandlers::loginAnswer(const QJsonObject& message)
         if (!job->isDeleted && !job->isDeletedLocal)
             job->resetStateAfterReconnect();
     }
-    // Answers lost with an earlier connection are asked for again; a login
-    // answer repeated on the same connection changes nothing.
+    // Requests that waited over the lost connection go out, and answers lost
+    // with it are asked for again; a login answer repeated on the same
+    // connection changes nothing.
     if (connection && connection->openedConnections != m_loginConnection) {
         m_loginConnection = connection->openedConnections;
+        m_plugin->requestQueue->loggedInAgain(held);
         m_plugin->pendingAnswers->loggedInAgain(held);
     }
 

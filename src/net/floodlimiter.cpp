@@ -1,7 +1,8 @@
 #include "net/floodlimiter.h"
 
-FloodLimiter::FloodLimiter(const QDateTime& windowStart)
+FloodLimiter::FloodLimiter(const QDateTime& windowStart, int windows)
     : messageWindowStart(windowStart)
+    , windowsInARow(windows)
 {
 }
 
@@ -16,5 +17,12 @@ bool FloodLimiter::count(const QDateTime& now)
     // Whole seconds and whole requests per second, as the server counts them.
     const qint64 rate = messageCount / (elapsedMs / 1000);
     messageCount = 0;
-    return static_cast<double>(rate) > maxRequestsPerSecond;
+    if (static_cast<double>(rate) <= maxRequestsPerSecond) {
+        floodedWindows = 0;
+        return false;
+    }
+    if (++floodedWindows < windowsInARow)
+        return false;
+    floodedWindows = 0;
+    return true;
 }

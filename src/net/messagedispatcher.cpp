@@ -7,6 +7,7 @@
 #include "net/messagesplitter.h"
 #include "net/netlogging.h"
 #include "net/pendinganswers.h"
+#include "net/requestqueue.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "transfers/downloadcompletion.h"
@@ -70,6 +71,8 @@ void MessageDispatcher::dispatch(const QString& message)
     const QString action = object.value(QStringLiteral("action")).toString();
     const QJsonObject data = object.value(QStringLiteral("data")).toObject();
     log(QStringLiteral("2653 action: ") + action, 3);
+    // An account read may be asked again once its answer is here.
+    m_plugin->requestQueue->answered(action);
 
     auto is = [&action](const char* name) { return action == QLatin1String(name); };
 

@@ -2,20 +2,12 @@
 
 #include "jobs/kiteproject.h"
 #include "net/netlogging.h"
-
-namespace {
-// Well below the flood limit of the server connection (200 per second), so
-// that asking again after a long outage does not cut the connection itself.
-constexpr int requestsPerStep = 20;
-constexpr int stepMs = 250;
-} // namespace
+#include "net/requestqueue.h"
 
 PendingAnswers::PendingAnswers(Sender sender, QObject* parent)
     : QObject(parent)
     , m_send(std::move(sender))
 {
-    m_pace.setInterval(stepMs);
-    connect(&m_pace, &QTimer::timeout, this, &PendingAnswers::sendNext);
 }
 
 bool PendingAnswers::isTracked(const QString& action)
@@ -31,20 +23,20 @@ QString PendingAnswers::key(const QString& action, const KiteProject* job)
     return action + QLatin1Char(' ') + QString::number(quintptr(job), 16);
 }
 
-void PendingAnswers::sent(const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
-                          const QString& customAction, const QString& text)
+void PendingAnswers::sent(const QueuedRequest& request)
 {
-    if (!isTracked(action))
+    // A job's request whose job went while it waited is nobody's concern.
+    if (!isTracked(request.action) || (request.forJob && !request.job))
         return;
     Entry entry;
-    entry.job = job;
-    entry.forJob = job != nullptr;
-    entry.action = action;
-    entry.data = data;
-    entry.custom = custom;
-    entry.customAction = customAction;
-    entry.text = text;
-    m_entries.insert(key(action, job), entry);
+    entry.job = request.job;
+    entry.forJob = request.forJob;
+    entry.action = request.action;
+    entry.data = request.data;
+    entry.custom = request.custom;
+    entry.customAction = request.customAction;
+    entry.text = request.text;
+    m_entries.insert(key(request.action, request.job), entry);
 }
 
 void PendingAnswers::answered(const QString& action, KiteProject* job)
@@ -76,51 +68,51 @@ bool PendingAnswers::stillWanted(const Entry& entry) const
 
 void PendingAnswers::loggedInAgain(const QString& held)
 {
-    m_queue.clear();
+    QStringList again;
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         if (!stillWanted(it.value())) {
             it = m_entries.erase(it);
             continue;
         }
+        if (it.value().askedAgain) {
+            ++it;
+            continue;
+        }
         if (it.value().action == QLatin1String("addjob"))
             it.value().awaitsProjectsList = true;
         else if (it.value().text != held)
-            m_queue << it.key();
+            again << it.key();
         ++it;
     }
-    if (m_queue.isEmpty())
+    if (again.isEmpty())
         return;
-    qCDebug(lcNet) << "asking again for" << m_queue.size() << "answers lost with the connection";
-    sendNext();
+    qCDebug(lcNet) << "asking again for" << again.size() << "answers lost with the connection";
+    sendAgain(again);
 }
 
 void PendingAnswers::projectsListed()
 {
+    QStringList again;
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
         if (!it.value().awaitsProjectsList)
             continue;
         it.value().awaitsProjectsList = false;
-        if (stillWanted(it.value()) && !m_queue.contains(it.key()))
-            m_queue << it.key();
+        if (stillWanted(it.value()))
+            again << it.key();
     }
-    if (!m_queue.isEmpty() && !m_pace.isActive())
-        sendNext();
+    sendAgain(again);
 }
 
-void PendingAnswers::sendNext()
+void PendingAnswers::sendAgain(const QStringList& keys)
 {
-    int sentNow = 0;
-    while (!m_queue.isEmpty() && sentNow < requestsPerStep) {
-        const auto it = m_entries.constFind(m_queue.takeFirst());
-        if (it == m_entries.constEnd() || !stillWanted(it.value()))
+    for (const QString& k : keys) {
+        const auto it = m_entries.find(k);
+        if (it == m_entries.end() || !stillWanted(it.value()))
             continue;
-        ++sentNow;
-        // A copy: the request records itself again.
+        it.value().askedAgain = true;
+        // A copy: the request records itself anew when it leaves, which may
+        // be at once.
         const Entry entry = it.value();
         m_send(entry.action, entry.data, entry.job, entry.custom, entry.customAction);
     }
-    if (m_queue.isEmpty())
-        m_pace.stop();
-    else if (!m_pace.isActive())
-        m_pace.start();
 }

@@ -6,11 +6,11 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include <functional>
 
 class KiteProject;
+struct QueuedRequest;
 
 // The requests whose answers move a job through its upload and download and
 // that nothing else asks for again: the upload handshake ("createDirs",
@@ -37,15 +37,17 @@ public:
 
     static bool isTracked(const QString& action);
 
-    // A request went out (or was handed to the connection) as `text`.
-    void sent(const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
-              const QString& customAction, const QString& text);
+    // A request was handed to the connection (requests waiting in the
+    // request queue are not recorded: the queue keeps them over a lost
+    // connection).
+    void sent(const QueuedRequest& request);
     // Its answer came.
     void answered(const QString& action, KiteProject* job);
 
-    // Logged in on a new connection: the unanswered requests are sent again,
-    // paced, except `held` (the message the connection kept while it was down
-    // and sends itself now) and "addjob", which waits for the projects list.
+    // Logged in on a new connection: the unanswered requests are sent again
+    // (through the request queue, which paces them), except `held` (the
+    // message the connection kept while it was down and sends itself now) and
+    // "addjob", which waits for the projects list.
     void loggedInAgain(const QString& held);
     // The projects list came: "addjob" of a job it shows not submitted is
     // sent again.
@@ -64,14 +66,15 @@ private:
         QString customAction;
         QString text;
         bool awaitsProjectsList = false;
+        // Asked again and still waiting in the request queue, which keeps
+        // it over a lost connection.
+        bool askedAgain = false;
     };
 
     static QString key(const QString& action, const KiteProject* job);
     bool stillWanted(const Entry& entry) const;
-    void sendNext();
+    void sendAgain(const QStringList& keys);
 
     Sender m_send;
     QHash<QString, Entry> m_entries;
-    QStringList m_queue; // keys to send again
-    QTimer m_pace;
 };

@@ -11,6 +11,7 @@
 #include "net/messagedispatcher.h"
 #include "net/pendinganswers.h"
 #include "net/requestenvelope.h"
+#include "net/requestqueue.h"
 #include "pluginnetconnection/pluginlogging.h"
 #include "transfers/downloadcompletion.h"
 #include "transfers/downloadlistgenerator.h"
@@ -163,6 +164,15 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
         [this](const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
                const QString& customAction) { makeRequest(action, data, job, custom, customAction); },
         this);
+    requestQueue = new RequestQueue(this);
+    connect(requestQueue, &RequestQueue::requestReady, this, [this](const QueuedRequest& request) {
+        pendingAnswers->sent(request);
+        emit webSocketMessageSignal(request.text);
+    });
+    connect(webSocketConnection, &KiteWebSocketConnection::websocketTimeoutSignal, requestQueue,
+            &RequestQueue::connectionLost);
+    connect(webSocketConnection, &KiteWebSocketConnection::websocketFailedSignal, requestQueue,
+            &RequestQueue::connectionLost);
 
     connect(kiteSettings, &KiteSettings::syncSignal, this, &PluginNetConnection::syncSlot);
     connect(kiteSettings, &KiteSettings::getProjectFolderContentsSignal, this,
@@ -430,11 +440,6 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
     if (action == QLatin1String("ping") && kiteSettings->pingRequestsMuted)
         return;
 
-    if (floodLimiter.count(QDateTime::currentDateTime())) {
-        qCDebug(lcPlugin) << "more than 200 messages per second, disconnect";
-        emit disconnectWebSocketSignal();
-    }
-
     if (requestKiteProject)
         emit writeToLog(QStringLiteral("makeRequest: ") + action + QStringLiteral(" for job: ") + requestKiteProject->name, 3);
     else
@@ -446,9 +451,18 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
     const QJsonObject envelope =
         RequestEnvelope::build(action, jsonData, requestKiteProject, custom, customAction, kiteSettings);
     const QByteArray text = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
-    if (pendingAnswers)
-        pendingAnswers->sent(action, jsonData, requestKiteProject, custom, customAction, QString::fromUtf8(text));
-    emit webSocketMessageSignal(QString::fromUtf8(text));
+    if (RequestQueue::bypassesQueue(action)) {
+        emit webSocketMessageSignal(QString::fromUtf8(text));
+    } else if (requestQueue->submit({action, QString::fromUtf8(text), jsonData, requestKiteProject,
+                                     requestKiteProject != nullptr, custom, customAction})
+               && floodLimiter.count(QDateTime::currentDateTime())) {
+        // The limit counts what the queue takes in: what leaves is paced below
+        // the server's limit anyway, and a read already on its way is no new
+        // request. Only a sender that keeps asking faster than the queue can
+        // drain, window after window, trips it.
+        qCDebug(lcPlugin) << "more than 200 messages per second, disconnect";
+        emit disconnectWebSocketSignal();
+    }
 
     // The login carries the password: it never goes to the debug output, not
     // even encoded.

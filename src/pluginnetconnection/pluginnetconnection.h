@@ -30,6 +30,7 @@ class KiteWebSocketConnection;
 class MessageDispatcher;
 class PendingAnswers;
 class QAbstractButton;
+class RequestQueue;
 class QFileSystemWatcher;
 class LicenseTunnel;
 class LogUpload;
@@ -72,6 +73,7 @@ public:
     ProjectsFolderWatch* projectsFolderWatch = nullptr;
     ProjectStates* projectStates = nullptr;
     PendingAnswers* pendingAnswers = nullptr;
+    RequestQueue* requestQueue = nullptr;
     UploadOrchestrator* uploadOrchestrator = nullptr;
     DownloadListGenerator* downloadListGenerator = nullptr;
     DownloadListUpdater* downloadListUpdater = nullptr;
@@ -103,7 +105,7 @@ public:
     bool liveUploadRunning = false;
     bool loginRequiredForChange = false;
 
-    FloodLimiter floodLimiter; // holds messageCount and messageWindowStart
+    FloodLimiter floodLimiter; // counts the requests the request queue takes in
     QSslConfiguration sslConfiguration;
 
 signals:
