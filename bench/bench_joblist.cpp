@@ -16,7 +16,10 @@
 //   memory         resident memory added per job.
 // The longest single stall of the event loop in each phase is printed too.
 //
-//   bench_joblist [--jobs N] [--local N] [--events N]
+//   bench_joblist [--jobs N] [--local N] [--events N] [--no-tray] [--log-level N]
+//
+// --no-tray leaves the host's tray view out, to tell its share from the
+// plug-in's (the bounds are for the whole client).
 
 #include "farmsimulator.h"
 #include "jobmenuview.h"
@@ -35,6 +38,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -150,8 +154,10 @@ struct Figure
 class JobListBench : public QObject
 {
 public:
-    JobListBench(BenchApplication& app, int jobs, int local, int events)
+    JobListBench(BenchApplication& app, int jobs, int local, int events, bool tray, int logLevel)
         : m_app(app)
+        , m_tray(tray)
+        , m_logLevel(logLevel)
         , m_jobCount(jobs)
         , m_localCount(qMin(local, jobs))
         , m_eventCount(events)
@@ -174,10 +180,14 @@ private:
         QMetaObject::invokeMethod(m_farm, std::forward<F>(call), Qt::BlockingQueuedConnection);
     }
     int farmCount(const QString& action);
+    // The requests the farm received since `from`, by action: "getOutputDir 1000, ...".
+    QString requestsSince(int from);
     QStringList eventTexts();
     void print(const Figure& figure, qint64 longestNs, const QString& extra = QString());
 
     BenchApplication& m_app;
+    bool m_tray;
+    int m_logLevel;
     int m_jobCount;
     int m_localCount;
     int m_eventCount;
@@ -254,6 +264,7 @@ void JobListBench::startClient()
         QSettings ini(m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
         ini.setValue(QStringLiteral("UserData/username"), kUser);
         ini.setValue(QStringLiteral("UserData/firstRunDone"), true);
+        ini.setValue(QStringLiteral("Settings/logLevel"), m_logLevel);
         ini.setValue(QStringLiteral("PathOptions/localProjectsFolder"), m_dir.filePath(QStringLiteral("projects")));
         ini.setValue(QStringLiteral("Network/serverWss"), m_farm->serverUrl().toString());
         ini.setValue(QStringLiteral("Network/serverWssTemplate"), m_farm->serverUrl().toString() + QStringLiteral("/%1"));
@@ -271,8 +282,10 @@ void JobListBench::startClient()
     QObject::connect(m_settings, SIGNAL(makeRequest(QString, QJsonObject, KiteProject*, QString)), m_plugin,
                      SLOT(makeRequest(QString, QJsonObject, KiteProject*, QString)));
     m_settings->websocketPingEnabled = true;
-    m_menu = new JobMenuView(m_settings, m_out, this);
-    QObject::connect(m_plugin, SIGNAL(buildRenderJobSubmenuSignal()), m_menu, SLOT(rebuild()));
+    if (m_tray) {
+        m_menu = new JobMenuView(m_settings, m_out, this);
+        QObject::connect(m_plugin, SIGNAL(buildRenderJobSubmenuSignal()), m_menu, SLOT(rebuild()));
+    }
     connect(m_settings, &KiteSettings::showMessageSignal, this,
             [this](const QString& title, const QString& message, const QString& type, KiteProject*) {
                 m_out << "notification [" << type << "] " << title << ": " << message << '\n';
@@ -289,25 +302,29 @@ void JobListBench::startClient()
 
 bool JobListBench::waitFor(const std::function<bool()>& done, int timeoutMs)
 {
+    // Blocks in the event loop; the poll timer (not counted as the client's
+    // work) wakes it to look.
+    QTimer poll;
+    m_app.ignored = &poll;
+    poll.start(50);
     QElapsedTimer waited;
     waited.start();
+    bool finished = true;
     while (!done()) {
-        if (waited.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (waited.elapsed() > timeoutMs) {
+            finished = false;
+            break;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    return true;
+    m_app.ignored = nullptr;
+    return finished;
 }
 
 bool JobListBench::waitQuiet(const std::function<bool()>& done)
 {
-    QTimer poll;
-    m_app.ignored = &poll;
-    poll.start(50);
-    const bool finished = waitFor(
-        [&] { return done() && nowNs() - m_app.lastBusyEndNs > qint64(kQuietMs) * 1000000; }, kPhaseTimeoutMs);
-    m_app.ignored = nullptr;
-    return finished;
+    return waitFor([&] { return done() && nowNs() - m_app.lastBusyEndNs > qint64(kQuietMs) * 1000000; },
+                   kPhaseTimeoutMs);
 }
 
 int JobListBench::farmCount(const QString& action)
@@ -315,6 +332,20 @@ int JobListBench::farmCount(const QString& action)
     int count = 0;
     onFarm([&] { count = m_farm->receivedCount(action); });
     return count;
+}
+
+QString JobListBench::requestsSince(int from)
+{
+    QMap<QString, int> counts;
+    onFarm([&] {
+        const QVector<FarmReceivedMessage> received = m_farm->receivedMessages();
+        for (int i = from; i < received.size(); ++i)
+            ++counts[received.at(i).action];
+    });
+    QStringList parts;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        parts << it.key() + QLatin1Char(' ') + QString::number(it.value());
+    return parts.isEmpty() ? QStringLiteral("no requests") : QStringLiteral("requests: ") + parts.join(QStringLiteral(", "));
 }
 
 QStringList JobListBench::eventTexts()
@@ -378,8 +409,9 @@ int JobListBench::run()
         std::fprintf(stderr, "bench_joblist: cannot set up the farm or the local jobs\n");
         return 1;
     }
-    std::printf("bench_joblist: %d server jobs (%s), %d of them exported locally, %d events\n", m_jobCount,
-                qPrintable(kStates.join(QStringLiteral("/"))), m_localCount, m_eventCount);
+    std::printf("bench_joblist: %d server jobs (%s), %d of them exported locally, %d events%s\n", m_jobCount,
+                qPrintable(kStates.join(QStringLiteral("/"))), m_localCount, m_eventCount,
+                m_tray ? "" : ", without the host's tray view");
 
     // Baseline of the start-up: the cfg files read whole.
     const QString userFolder = m_dir.filePath(QStringLiteral("projects/")) + kUser;
@@ -395,23 +427,29 @@ int JobListBench::run()
 
     const qint64 rssBefore = residentBytes();
 
-    // Start-up: until the first projects poll reaches the farm.
+    // Start-up: until the first projects poll reaches the farm. The farm
+    // holds its answer back until the client has settled.
+    onFarm([this] { m_farm->setUnanswered(QStringLiteral("getProjectStates")); });
     m_app.resetPhase();
     const qint64 startNs = nowNs();
     startClient();
     bool finished = waitFor([this] { return m_firstPollNs != 0; }, kPhaseTimeoutMs);
     print({"start-up to first poll", ms(m_firstPollNs - startNs), readMs, 30, !finished}, m_app.longestNs);
-    if (!finished)
+    if (!finished || !waitQuiet([] { return true; }))
         return 1;
 
-    // The first projects reply and everything it sets off.
+    // The first projects reply and everything it sets off: the client polls
+    // again (its sync), and this time the farm answers.
+    onFarm([this] { m_farm->setUnanswered(QStringLiteral("getProjectStates"), false); });
     m_app.resetPhase();
     qint64 phaseStart = nowNs();
+    int requestsBefore = farmCount(QString());
+    m_plugin->syncSlot();
     finished = waitQuiet([this] { return !m_projectsReply.isEmpty(); });
     const qint64 firstBusy = m_app.busyNs;
     const qint64 firstLongest = m_app.longestNs;
     const qint64 firstWall = m_app.lastBusyEndNs - phaseStart;
-    const int outputRequests = farmCount(QStringLiteral("getOutputDir"));
+    const QString firstRequests = requestsSince(requestsBefore);
     // The farm's record of what it received is not the client's memory.
     onFarm([this] { m_farm->clearReceivedMessages(); });
     const qint64 rssAfter = residentBytes();
@@ -427,19 +465,18 @@ int JobListBench::run()
                 parsed.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("projects")).toArray().size(),
                 ms(parseNs));
     print({"first projects reply", ms(firstBusy), ms(parseNs), 30, !finished}, firstLongest,
-          QStringLiteral("quiet after %1 s, %2 getOutputDir sent").arg(ms(firstWall) / 1000, 0, 'f', 1)
-              .arg(outputRequests));
+          QStringLiteral("quiet after %1 s, %2").arg(ms(firstWall) / 1000, 0, 'f', 1).arg(firstRequests));
     if (!finished)
         return 1;
 
     // The same reply again: nothing changed.
     m_app.resetPhase();
     phaseStart = nowNs();
-    const int requestsBefore = farmCount(QString());
+    requestsBefore = farmCount(QString());
     onFarm([this] { m_farm->pushRawToUser(kUser, m_projectsReply); });
     finished = waitQuiet([] { return true; });
     print({"same reply again", ms(m_app.busyNs), ms(parseNs), 3, !finished}, m_app.longestNs,
-          QStringLiteral("%1 requests sent").arg(farmCount(QString()) - requestsBefore));
+          requestsSince(requestsBefore));
     if (!finished)
         return 1;
 
@@ -452,18 +489,16 @@ int JobListBench::run()
     std::printf("baseline: %d event messages parsed in %.1f ms\n", int(texts.size()), ms(eventParseNs));
     m_app.resetPhase();
     phaseStart = nowNs();
-    const int progressBefore = farmCount(QStringLiteral("getProgressInfos"));
-    const int pointsBefore = farmCount(QStringLiteral("getRenderpoints"));
+    requestsBefore = farmCount(QString());
     QMetaObject::invokeMethod(m_farm, [this, texts] {
         for (const QString& text : texts)
             m_farm->pushRawToUser(kUser, text);
     });
     finished = waitQuiet([] { return true; });
     print({"100000 events", ms(m_app.busyNs), ms(eventParseNs), 5, !finished}, m_app.longestNs,
-          QStringLiteral("quiet after %1 s, %2 getProgressInfos and %3 getRenderpoints sent")
+          QStringLiteral("quiet after %1 s, %2")
               .arg(ms(m_app.lastBusyEndNs - phaseStart) / 1000, 0, 'f', 1)
-              .arg(farmCount(QStringLiteral("getProgressInfos")) - progressBefore)
-              .arg(farmCount(QStringLiteral("getRenderpoints")) - pointsBefore));
+              .arg(requestsSince(requestsBefore)));
 
     print({"memory", double(rssAfter - rssBefore) / 1024.0 / m_jobCount, 0, 12}, -1);
     const bool oneLogin = m_logins == m_connectionsLost + 1;
@@ -498,9 +533,12 @@ int main(int argc, char** argv)
                                    QStringLiteral("N"), QStringLiteral("5000"));
     const QCommandLineOption events(QStringLiteral("events"), QStringLiteral("State and progress events."),
                                     QStringLiteral("N"), QStringLiteral("100000"));
-    parser.addOptions({jobs, local, events});
+    const QCommandLineOption noTray(QStringLiteral("no-tray"), QStringLiteral("Leave the host's tray view out."));
+    const QCommandLineOption logLevel(QStringLiteral("log-level"), QStringLiteral("The client's log level."),
+                                      QStringLiteral("N"), QString::number(KiteConstants::DefaultLogLevel));
+    parser.addOptions({jobs, local, events, noTray, logLevel});
     parser.process(app);
     JobListBench bench(app, qMax(1, parser.value(jobs).toInt()), qMax(0, parser.value(local).toInt()),
-                       qMax(0, parser.value(events).toInt()));
+                       qMax(0, parser.value(events).toInt()), !parser.isSet(noTray), parser.value(logLevel).toInt());
     return bench.run();
 }

@@ -54,6 +54,9 @@ void LoginKeeper::loginSuccess(int status)
         // next one.
         m_settings->syncActive = true;
         m_attempt = 0;
+        // A request may have reopened the connection during the back-off: the
+        // pending login would log in a second time on the same connection.
+        m_retryTimer.stop();
         m_out << "kitehost: login ok\n";
     } else {
         m_out << "kitehost: login refused\n";
