@@ -209,6 +209,11 @@ void Soak::scheduleDrop()
 void Soak::dropNow()
 {
     FarmSimulator& sim = m_client.simulator;
+    // Only a connection that is there can be lost: one drop, one login again.
+    if (!sim.isLoggedIn(kUser)) {
+        scheduleDrop();
+        return;
+    }
     const int kind = int(m_random.bounded(m_withRestarts ? 10 : 8));
     if (kind < 4) {
         sim.closeUserConnections(kUser);
@@ -489,6 +494,21 @@ int Soak::run()
     poll.start(500);
     loop.exec();
     m_dropTimer.stop();
+    // The client logs in again after the last drop, if it came late.
+    if (!timedOut) {
+        QElapsedTimer settle;
+        settle.start();
+        QEventLoop settleLoop;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, &settleLoop, [&] {
+            const bool back = m_client.settings->loggedIn && m_client.simulator.isLoggedIn(kUser)
+                && logins == m_drops + 1;
+            if (back || settle.elapsed() > 20000)
+                settleLoop.quit();
+        });
+        tick.start(50);
+        settleLoop.exec();
+    }
     m_keeper->stop();
     const qint64 seconds = clock.elapsed() / 1000;
 
@@ -500,7 +520,11 @@ int Soak::run()
                 printStuck(job);
         }
     }
-    const bool checked = !timedOut && verify();
+    bool checked = !timedOut && verify();
+    if (!timedOut && logins != m_drops + 1) {
+        fail(QStringLiteral("logged in %1 times for %2 connections lost").arg(logins).arg(m_drops));
+        checked = false;
+    }
     std::printf("soak: jobs %d (deleted midway %d, uploads paused %d, downloads paused %d)\n", int(m_jobs.size()),
                 m_deletions, m_pausedUploads, m_pausedDownloads);
     std::printf("soak: input bytes %lld in %d textures and %d scenes\n", m_inputBytes, kTextures, int(m_jobs.size()));
