@@ -375,6 +375,10 @@ void TestDownloads::emptyListFinishesOnlyAfterRendering()
     rendering->checkForFilesToDownload = false;
     m_client.list(rendering, QJsonArray{entry("a.png", 10)});
     QCOMPARE(finished.size(), 0);
+    // Nothing new while it renders: looked at again once a frame is done.
+    QVERIFY(!rendering->checkForFilesToDownload);
+    m_client->receive(QJsonObject{{"action", "frameStateChange"},
+                                  {"data", QJsonObject{{"scene", "busy"}, {"frame", 2}, {"state", "RENDERED"}}}});
     QVERIFY(rendering->checkForFilesToDownload);
 
     rendered->outputDirRequested = true;

@@ -455,6 +455,9 @@ void KiteProject::setRendered(bool showMessage)
         if (showMessage && cfgRead)
             notify(tr("Render complete"), name + QLatin1Char('\n'), QStringLiteral("RenderingEnd"));
         appendToConfig(QStringLiteral("rendercomplete=true"));
+        // The last frames are there: the output is looked at once more.
+        if (!isDownloaded && !isDownloading)
+            checkForFilesToDownload = true;
     }
     renderComplete = true;
     isUploaded = true;

@@ -315,9 +315,15 @@ void DownloadListUpdater::startOrFinish(KiteProject* job)
         log(job->name + QStringLiteral(": 248: kiteSettings->runningJobDownloads++ - send jobDownloadFinishedSignal"));
         ++kiteSettings->runningJobDownloads;
         emit jobDownloadFinishedSignal(job, 0);
-    } else {
+    } else if (!job->downloadList.isEmpty()) {
         job->checkForFilesToDownload = true;
         log(job->name + QStringLiteral(": 254 checkForFilesToDownloadOnNextUpdate = true"));
+    } else {
+        // Still rendering and nothing new: the output is looked at again when
+        // it may have grown (a frame rendered, the progress moved on, the
+        // render ended), not on every pass - thousands of rendering jobs
+        // would be listed again and again for nothing.
+        log(job->name + QStringLiteral(": nothing new while rendering, next look after the next frame"));
     }
 
     if (job->downloadList.isEmpty() || job->isDownloaded)

@@ -264,6 +264,9 @@ void ProjectStates::frameStateChange(const QJsonObject& message, KiteProject* jo
         job = findJobByName(nullptr, QString(), id);
     }
     log(QStringLiteral("frameStateChange"), 3);
+    // A frame is done: the job's output has grown.
+    if (job && !job->isDownloaded && !job->isDownloading)
+        job->checkForFilesToDownload = true;
     requestProgress(job, true);
     requestRenderPoints();
 }
@@ -299,7 +302,11 @@ void ProjectStates::progressInfos(const QJsonObject& message, KiteProject* job)
     job->assignState(state);
     if (d.value(QStringLiteral("paused")) == QJsonValue(true))
         job->setPaused();
-    job->renderProgress = JsonRead::integer(d.value(QStringLiteral("progress")));
+    const int progress = JsonRead::integer(d.value(QStringLiteral("progress")));
+    // More of the job rendered: more output to look at.
+    if (progress > job->renderProgress && !job->isDownloaded && !job->isDownloading)
+        job->checkForFilesToDownload = true;
+    job->renderProgress = progress;
 
     if (m_settings->NotificationProgressEnabled
         && job->renderProgress >= job->progressNotified + progressStep(m_settings->NotificationProgress)
