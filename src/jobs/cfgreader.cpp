@@ -162,7 +162,7 @@ QList<UploadFile> CfgReader::readJobConfig(KiteProject* job, bool checkOnly, boo
             if (intValue(line.mid(19)) == 2)
                 job->serverNumberUpload = 2;
         } else if (line.startsWith(QLatin1String("downloadpath="))) {
-            job->localDownloadDir = line.mid(13);
+            job->setDownloadFolders(line.mid(13), job->localDownloadDirCustom);
         } else if (line.startsWith(QLatin1String("jobLocalId="))) {
             job->jobLocalId = line.mid(11);
             job->hasJobLocalId = true;

@@ -2,6 +2,8 @@
 
 #include "jobs/kiteproject.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 JobIndex::JobIndex(const QList<KiteProject*>& jobs)
@@ -16,6 +18,7 @@ void JobIndex::catchUp()
     if (!sameList) {
         m_byName.clear();
         m_byId.clear();
+        m_byOutputFolder.clear();
         m_positions.clear();
         m_indexed = 0;
     }
@@ -26,7 +29,59 @@ void JobIndex::catchUp()
         m_positions.insert(job, m_indexed);
         add(m_byName, job->name, {m_indexed, job});
         add(m_byId, job->jobId, {m_indexed, job});
+        addOutputFolders({m_indexed, job});
     }
+}
+
+QString JobIndex::folderKey(const QString& folder)
+{
+#ifdef Q_OS_WIN
+    return QDir::cleanPath(folder).toLower();
+#else
+    return QDir::cleanPath(folder);
+#endif
+}
+
+void JobIndex::addOutputFolders(const Entry& entry)
+{
+    for (const QString* folder : {&entry.job->localDownloadDir, &entry.job->localDownloadDirCustom}) {
+        if (folder->isEmpty())
+            continue;
+        Entries& entries = m_byOutputFolder[folderKey(*folder)];
+        const bool known = std::any_of(entries.cbegin(), entries.cend(),
+                                       [&entry](const Entry& e) { return e.job == entry.job; });
+        if (!known)
+            add(m_byOutputFolder, folderKey(*folder), entry);
+    }
+}
+
+bool JobIndex::outputFolderUsedByOther(const QString& folder, const KiteProject* job)
+{
+    catchUp();
+    const QString key = folderKey(folder);
+    const auto found = m_byOutputFolder.find(key);
+    if (found == m_byOutputFolder.end())
+        return false;
+    Entries& entries = found.value();
+    for (int i = 0; i < entries.size();) {
+        const KiteProject* other = entries.at(i).job;
+        // A job that has moved on to another folder no longer uses this one.
+        if (folderKey(other->localDownloadDir) != key && folderKey(other->localDownloadDirCustom) != key) {
+            entries.remove(i);
+            continue;
+        }
+        if (!(other->name == job->name && !other->isDeleted))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+void JobIndex::outputFoldersChanged(KiteProject* job)
+{
+    const int position = m_positions.value(job, -1);
+    if (position >= 0)
+        addOutputFolders({position, job});
 }
 
 void JobIndex::add(QHash<QString, Entries>& index, const QString& key, const Entry& entry)

@@ -33,9 +33,15 @@ public:
     KiteProject* byId(const QString& id, Skip skip = Skip::Deleted);
     KiteProject* byName(const QString& name, Skip skip = Skip::Deleted);
 
-    // The job's name or id changed from `old`.
+    // Whether a job other than `job` (jobs of its name that are not deleted
+    // do not count) has `folder` as its output folder (localDownloadDir or
+    // localDownloadDirCustom).
+    bool outputFolderUsedByOther(const QString& folder, const KiteProject* job);
+
+    // The job's name or id changed from `old`; its output folders changed.
     void renamed(KiteProject* job, const QString& oldName);
     void idChanged(KiteProject* job, const QString& oldId);
+    void outputFoldersChanged(KiteProject* job);
 
 private:
     struct Entry
@@ -47,6 +53,9 @@ private:
 
     void catchUp();
     void add(QHash<QString, Entries>& index, const QString& key, const Entry& entry);
+    void addOutputFolders(const Entry& entry);
+    // Output folders compare as this system compares paths.
+    static QString folderKey(const QString& folder);
     // The first entry under `key` whose job still has that key and is not
     // skipped; entries of jobs deleted for good, or renamed, are dropped on
     // the way.
@@ -55,6 +64,7 @@ private:
     const QList<KiteProject*>& m_jobs;
     QHash<QString, Entries> m_byName;
     QHash<QString, Entries> m_byId;
+    QHash<QString, Entries> m_byOutputFolder;
     QHash<const KiteProject*, int> m_positions;
     int m_indexed = 0;
 };

@@ -32,23 +32,6 @@ struct KITESHARED_EXPORT TransferFileRecord
     int number = 0;
 };
 
-// The output folders the jobs use, gathered once for a pass that chooses
-// default folders for many jobs: a new folder is compared with this set
-// instead of with every job.
-class KITESHARED_EXPORT OutputFolderSet
-{
-public:
-    explicit OutputFolderSet(const QList<KiteProject*>& jobs);
-    // Whether a job other than `job` (jobs of its name that are not deleted
-    // do not count) uses `folder`.
-    bool usedByOther(const QString& folder, const KiteProject* job) const;
-    void add(const QString& folder, const KiteProject* job);
-
-private:
-    static QString key(const QString& folder);
-    QHash<QString, QVector<const KiteProject*>> m_users;
-};
-
 // One render job as the client sees it: a job that exists as a cfg file in the
 // local projects folder, one the server reports, or both. The object lives for
 // the whole run in KiteSettings::jobList; deleted jobs stay there with their
@@ -80,8 +63,8 @@ public:
     void setDirsCreated(bool created);
     // Chooses, creates and records the job's default output folder.
     void createLocalDownloadDir(bool restart = false);
-    // The same, comparing with the folders of a set gathered for a pass.
-    void createLocalDownloadDir(bool restart, OutputFolderSet& foldersInUse);
+    // Sets the job's output folders; look-ups of the folders in use follow.
+    void setDownloadFolders(const QString& folder, const QString& customFolder);
     static QString rateString(double bytesPerSec);
 
     // Changes the job's id or name; look-ups by id and name follow.

@@ -1,5 +1,6 @@
 #include "jobs/kiteproject.h"
 
+#include "jobs/jobindex.h"
 #include "jobs/jobnames.h"
 #include "maintenance/linkcreator.h"
 #include "settings/kitesettings.h"
@@ -23,61 +24,14 @@ bool isTakenFolder(const QString& path)
     return dir.exists() && !dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
 }
 
-bool samePath(const QString& a, const QString& b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-#ifdef Q_OS_WIN
-    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
-#endif
-    return QDir::cleanPath(a).compare(QDir::cleanPath(b), cs) == 0;
-}
-
 } // namespace
 
-OutputFolderSet::OutputFolderSet(const QList<KiteProject*>& jobs)
+void KiteProject::setDownloadFolders(const QString& folder, const QString& customFolder)
 {
-    for (const KiteProject* job : jobs) {
-        if (!job)
-            continue;
-        add(job->localDownloadDir, job);
-        add(job->localDownloadDirCustom, job);
-    }
-}
-
-QString OutputFolderSet::key(const QString& folder)
-{
-#ifdef Q_OS_WIN
-    return QDir::cleanPath(folder).toLower();
-#else
-    return QDir::cleanPath(folder);
-#endif
-}
-
-void OutputFolderSet::add(const QString& folder, const KiteProject* job)
-{
-    if (folder.isEmpty())
-        return;
-    QVector<const KiteProject*>& users = m_users[key(folder)];
-    if (!users.contains(job))
-        users.append(job);
-}
-
-bool OutputFolderSet::usedByOther(const QString& folder, const KiteProject* job) const
-{
-    const auto found = m_users.constFind(key(folder));
-    if (found == m_users.constEnd())
-        return false;
-    for (const KiteProject* other : found.value()) {
-        if (other->name == job->name && !other->isDeleted)
-            continue;
-        // A job that has moved on to another folder since does not count.
-        if (samePath(folder, other->localDownloadDir) || samePath(folder, other->localDownloadDirCustom))
-            return true;
-    }
-    return false;
+    localDownloadDir = folder;
+    localDownloadDirCustom = customFolder;
+    if (kiteSettings)
+        kiteSettings->jobIndex().outputFoldersChanged(this);
 }
 
 QString KiteProject::defaultDownloadDir() const
@@ -124,12 +78,6 @@ void KiteProject::ensureDownloadShortcut(bool finished)
 
 void KiteProject::createLocalDownloadDir(bool restart)
 {
-    OutputFolderSet foldersInUse(kiteSettings ? kiteSettings->jobList : QList<KiteProject*>());
-    createLocalDownloadDir(restart, foldersInUse);
-}
-
-void KiteProject::createLocalDownloadDir(bool restart, OutputFolderSet& foldersInUse)
-{
     log(QStringLiteral(": createLocalDownloadDir"));
     const QString base = defaultDownloadDir();
     if (base.isEmpty()) {
@@ -146,7 +94,7 @@ void KiteProject::createLocalDownloadDir(bool restart, OutputFolderSet& foldersI
     // got any files): move on until no job does.
     int k = 1;
     int scans = 0;
-    while (foldersInUse.usedByOther(candidate, this)) {
+    while (kiteSettings->jobIndex().outputFolderUsedByOther(candidate, this)) {
         if (scans == maxCollisionScans) {
             log(QStringLiteral(": 1969 emergency exit"), 0);
             break;
@@ -160,8 +108,7 @@ void KiteProject::createLocalDownloadDir(bool restart, OutputFolderSet& foldersI
         }
     }
 
-    localDownloadDirCustom = QFileInfo(candidate).absoluteFilePath();
-    foldersInUse.add(localDownloadDirCustom, this);
+    setDownloadFolders(localDownloadDir, QFileInfo(candidate).absoluteFilePath());
     if (!QFileInfo::exists(localDownloadDirCustom)) {
         if (QDir().mkpath(localDownloadDirCustom))
             log(QStringLiteral(": dir created:") + localDownloadDirCustom);

@@ -265,7 +265,7 @@ void KiteProject::dirSelectSlot(bool restartAfterSelect)
     if (!self)
         return;
     if (!folder.isEmpty() && folder != localDownloadDirCustom) {
-        localDownloadDirCustom = folder;
+        setDownloadFolders(localDownloadDir, folder);
         restartDownloadSlot(true, true);
         if (!isDeleted)
             appendToConfig(QStringLiteral("downloadpath=") + folder);

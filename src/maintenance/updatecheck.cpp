@@ -236,7 +236,7 @@ void UpdateCheck::downloadUpdateFiles(const QStringList& updateFileListe)
     job->isUnknown = false;
     job->isDownloading = true;
     job->downloadPath = m_settings->pluginFolder;
-    job->localDownloadDir = m_settings->pluginDir;
+    job->setDownloadFolders(m_settings->pluginDir, job->localDownloadDirCustom);
     job->downloadPriority = updateJobPriority;
     log(QStringLiteral("update downloadPath: ") + job->downloadPath, 0);
     log(QStringLiteral("update localDownloadDir: ") + job->localDownloadDir, 0);

@@ -8,8 +8,6 @@
 
 #include <QJsonArray>
 
-#include <memory>
-
 namespace {
 QString flag(bool value)
 {
@@ -71,10 +69,8 @@ void DownloadListGenerator::generateDownloadFileList()
     const bool verbose = m_settings->logs(3);
 
     // Jobs are never removed from the list during a run, but a slot called
-    // from here might append one: walk a copy. The folders in use are
-    // gathered once, when the first job needs a folder.
+    // from here might append one: walk a copy.
     const QList<KiteProject*> jobs = m_settings->jobList;
-    std::unique_ptr<OutputFolderSet> foldersInUse;
     for (KiteProject* job : jobs) {
         if (job->isUnknown || job->isDeletedLocal || job->isDeleted || !job->downloadEnabled)
             continue;
@@ -85,9 +81,9 @@ void DownloadListGenerator::generateDownloadFileList()
             if (job->localDownloadDir.isEmpty() && job->name != CfgReader::liveUploadJobName()) {
                 log(job->name + QStringLiteral(": localDownloadDir not set, skip, then refresh"));
                 log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
-                if (!foldersInUse)
-                    foldersInUse = std::make_unique<OutputFolderSet>(jobs);
-                job->createLocalDownloadDir(true, *foldersInUse);
+                job->createLocalDownloadDir(true);
+                // With its folder the job is due: the next pass looks at it.
+                requestPass();
             }
             continue;
         }
@@ -117,9 +113,7 @@ void DownloadListGenerator::generateDownloadFileList()
             // Only while the folder dialog is open.
             log(job->name + QStringLiteral(": error, tried sending getOutputDir for job without localDownloadDir! 249"));
             log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
-            if (!foldersInUse)
-                foldersInUse = std::make_unique<OutputFolderSet>(jobs);
-            job->createLocalDownloadDir(true, *foldersInUse);
+            job->createLocalDownloadDir(true);
             emit m_plugin->buildRenderJobSubmenuSignal();
             continue;
         }
