@@ -186,11 +186,12 @@ void TestRequests::floodLimit_data()
     QTest::addColumn<bool>("fires");
     QTest::addColumn<int>("floodedAfter");
 
-    QTest::newRow("251 in 1.1 s, fifth such window in a row") << 251 << 1100 << 4 << true << 0;
+    const int last = FloodLimiter::defaultWindowsInARow - 1;
+    QTest::newRow("251 in 1.1 s, the last such window in a row") << 251 << 1100 << last << true << 0;
     QTest::newRow("251 in 1.1 s, first such window") << 251 << 1100 << 0 << false << 1;
-    QTest::newRow("150 in 1.1 s ends the row") << 150 << 1100 << 4 << false << 0;
-    QTest::newRow("403 in 2.5 s counts whole seconds") << 403 << 2500 << 4 << true << 0;
-    QTest::newRow("401 in 2.5 s is 200 per second") << 401 << 2500 << 4 << false << 0;
+    QTest::newRow("150 in 1.1 s ends the row") << 150 << 1100 << last << false << 0;
+    QTest::newRow("403 in 2.5 s counts whole seconds") << 403 << 2500 << last << true << 0;
+    QTest::newRow("401 in 2.5 s is 200 per second") << 401 << 2500 << last << false << 0;
 }
 
 void TestRequests::floodLimit()
@@ -225,31 +226,40 @@ void TestRequests::floodLimitNeedsWindowsInARow_data()
     // many milliseconds.
     QTest::addColumn<QList<int>>("phases");
     QTest::addColumn<int>("disconnects");
+    // Requests the queue lets out per second; 0: its backlog is not told.
+    QTest::addColumn<int>("drain");
 
-    QTest::newRow("runaway sender, 250 a second for 7 s") << QList<int>{1750, 7000} << 1;
-    QTest::newRow("runaway sender, 250 a second for 11 s") << QList<int>{2750, 11000} << 2;
-    QTest::newRow("250 a second for 4 s") << QList<int>{1000, 4000} << 0;
-    QTest::newRow("a projects list: 7500 at once, then 50 a second") << QList<int>{7500, 0, 500, 10000} << 0;
-    QTest::newRow("100000 events in 2 s, then 30 a second") << QList<int>{100000, 2000, 300, 10000} << 0;
+    QTest::newRow("runaway sender, 250 a second for 32 s") << QList<int>{8000, 32000} << 1 << 0;
+    QTest::newRow("runaway sender, 250 a second for 63 s") << QList<int>{15750, 63000} << 2 << 0;
+    QTest::newRow("250 a second for 25 s") << QList<int>{6250, 25000} << 0 << 0;
+    QTest::newRow("runaway sender, the queue's backlog grows") << QList<int>{8000, 32000} << 1 << 150;
+    QTest::newRow("250 a second, the queue keeps up") << QList<int>{8000, 32000} << 0 << 300;
+    QTest::newRow("a projects list: 7500 at once, then 50 a second") << QList<int>{7500, 0, 500, 10000} << 0 << 0;
+    QTest::newRow("100000 events in 2 s, then 30 a second") << QList<int>{100000, 2000, 300, 10000} << 0 << 0;
     QTest::newRow("bursts with a calm second between")
         << QList<int>{2000, 0, 30, 1500, 2000, 0, 30, 1500, 2000, 0, 30, 1500, 2000, 0, 30, 1500, 2000, 0, 30, 1500}
-        << 0;
+        << 0 << 0;
 }
 
 void TestRequests::floodLimitNeedsWindowsInARow()
 {
     QFETCH(QList<int>, phases);
     QFETCH(int, disconnects);
+    QFETCH(int, drain);
 
     const QDateTime t0 = QDateTime::currentDateTime();
     FloodLimiter limiter(t0);
     qint64 start = 0;
+    qint64 asked = 0;
     int fired = 0;
     for (int p = 0; p + 1 < phases.size(); p += 2) {
         const int requests = phases.at(p);
         const int spreadMs = phases.at(p + 1);
-        for (int i = 0; i < requests; ++i)
-            fired += limiter.count(t0.addMSecs(start + qint64(i) * spreadMs / requests));
+        for (int i = 0; i < requests; ++i) {
+            const qint64 at = start + qint64(i) * spreadMs / requests;
+            const int waiting = drain > 0 ? int(qMax<qint64>(0, ++asked - drain * at / 1000)) : -1;
+            fired += limiter.count(t0.addMSecs(at), waiting);
+        }
         start += spreadMs;
     }
     QCOMPARE(fired, disconnects);

@@ -297,6 +297,7 @@ void TestServerConnection::floodLimitClosesTheConnection()
     m_client->plugin->floodLimiter.messageCount = 250;
     m_client->plugin->floodLimiter.messageWindowStart = QDateTime::currentDateTime().addMSecs(-1100);
     m_client->plugin->floodLimiter.floodedWindows = FloodLimiter::defaultWindowsInARow - 1;
+    m_client->plugin->floodLimiter.waitingAtWindowStart = -1; // the backlog grew
     m_client->plugin->makeRequest(QStringLiteral("getUserInfo"), QJsonObject());
     QVERIFY(closed.wait(10000));
     QCOMPARE(m_client->plugin->floodLimiter.messageCount, 0);

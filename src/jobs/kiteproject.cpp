@@ -52,7 +52,7 @@ KiteProject::~KiteProject()
 
 void KiteProject::log(const QString& text, int level) const
 {
-    if (kiteSettings)
+    if (kiteSettings && kiteSettings->logs(level))
         kiteSettings->writeToLog(name + text, level);
 }
 
@@ -431,12 +431,19 @@ void KiteProject::setRendering()
 
     if ((isPaused || isUnknown) && !isDownloading)
         checkForFilesToDownload = true;
+    // The same state and progress reported again leave the line as it is.
+    const qint64 renderText = (qint64(isQueued ? 1 : 2) << 40) + renderProgress;
+    const bool textShown = renderText == m_renderText;
     if (isQueued) {
-        setStatusText(tr(" QUEUED (%1%)").arg(renderProgress));
+        if (!textShown)
+            setStatusText(tr(" QUEUED (%1%)").arg(renderProgress));
         setStatusIcon(QStringLiteral("renderinggray"));
+        m_renderText = renderText;
     } else if (!isDownloading) {
-        setStatusText(tr(" RENDERING (%1%)").arg(renderProgress));
+        if (!textShown)
+            setStatusText(tr(" RENDERING (%1%)").arg(renderProgress));
         setStatusIcon(QStringLiteral("renderingorange"));
+        m_renderText = renderText;
     }
     // A job that renders while its output downloads keeps the download text,
     // but it is rendering all the same: the started notification is shown once.
@@ -621,7 +628,13 @@ void KiteProject::setDownloadFinished()
             linkCreated = true;
     }
 
-    setStatusText(tr(" DOWNLOADED (100%)"));
+    // A finished job reported finished again (a render state, a listing)
+    // keeps its line as it is.
+    constexpr qint64 downloadedText = -2;
+    if (m_renderText != downloadedText) {
+        setStatusText(tr(" DOWNLOADED (100%)"));
+        m_renderText = downloadedText;
+    }
     setStatusIcon(QStringLiteral("completeorange"));
     showEntry(MenuEntry::RestartUpload, false);
     showEntry(MenuEntry::RestartDownload, true);
@@ -631,7 +644,10 @@ void KiteProject::setDownloadFinished()
     showEntry(MenuEntry::OpenDownloadFolder, true);
     showEntry(MenuEntry::Autostart, false);
     showEntry(MenuEntry::Delete, false);
-    connect(jobAction, &QAction::triggered, this, &KiteProject::openJobDir, Qt::UniqueConnection);
+    if (!m_clickOpensFolder) {
+        m_clickOpensFolder = true;
+        connect(jobAction, &QAction::triggered, this, &KiteProject::openJobDir, Qt::UniqueConnection);
+    }
 }
 
 void KiteProject::downloadPausedSwitchSlot(bool resume)

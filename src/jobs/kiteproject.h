@@ -344,7 +344,10 @@ private:
     QAction* m_errorSection = nullptr;
     QString m_errorText;          // the error entry's text, once there was an error
     QString m_iconName;           // the status icon shown
-    QString m_shortcutMade;       // output folder and phase of the shortcut made last
+    QString m_shortcutTarget;     // output folder of the shortcut made last
+    bool m_shortcutFinished = false; // and its phase
+    qint64 m_renderText = -1;     // which state text the status line shows (rendering, downloaded)
+    bool m_clickOpensFolder = false; // a click on the entry opens the output folder
     QString m_destinationToolTip; // the output folder the user chose
     // Entries shown at first: change destination, high download priority,
     // autostart, delete, support ticket, restart upload.

@@ -58,18 +58,18 @@ QString KiteProject::downloadShortcutPath() const
 void KiteProject::ensureDownloadShortcut(bool finished)
 {
     const QString target = effectiveDownloadDir();
+    // Made once per folder and phase: a state reported again touches no file.
+    if (finished == m_shortcutFinished && !target.isEmpty() && target == m_shortcutTarget)
+        return;
     const QString link = downloadShortcutPath();
     if (target.isEmpty() || link.isEmpty() || isDeleted || isDeletedLocal || isUpdateJob)
-        return;
-    // Made once per folder and phase: a state reported again touches no file.
-    const QString wanted = target + (finished ? QStringLiteral("|finished") : QStringLiteral("|running"));
-    if (wanted == m_shortcutMade)
         return;
     if (!QDir().mkpath(target) || !QDir().mkpath(QFileInfo(link).absolutePath())) {
         log(QStringLiteral(": could not create the folders of the shortcut: ") + link, 1);
         return;
     }
-    m_shortcutMade = wanted;
+    m_shortcutTarget = target;
+    m_shortcutFinished = finished;
     const QString icon = kiteSettings->applicationDirectory()
         + (finished ? QStringLiteral("/orvelfoldericon_finished.ico")
                     : QStringLiteral("/orvelfoldericon_downloading.ico"));

@@ -149,6 +149,9 @@ void KiteProject::buildMenu()
 
 void KiteProject::setStatusText(const QString& suffix)
 {
+    // Whatever the line shows now, it is no longer a rendering text set
+    // before (setRendering notes its own after this).
+    m_renderText = -1;
     jobAction->setText(name + suffix);
 }
 

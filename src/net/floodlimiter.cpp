@@ -6,7 +6,7 @@ FloodLimiter::FloodLimiter(const QDateTime& windowStart, int windows)
 {
 }
 
-bool FloodLimiter::count(const QDateTime& now)
+bool FloodLimiter::count(const QDateTime& now, int waiting)
 {
     ++messageCount;
     const qint64 elapsedMs = messageWindowStart.msecsTo(now);
@@ -17,7 +17,9 @@ bool FloodLimiter::count(const QDateTime& now)
     // Whole seconds and whole requests per second, as the server counts them.
     const qint64 rate = messageCount / (elapsedMs / 1000);
     messageCount = 0;
-    if (static_cast<double>(rate) <= maxRequestsPerSecond) {
+    const bool backlogGrew = waiting < 0 || waiting > waitingAtWindowStart;
+    waitingAtWindowStart = waiting;
+    if (static_cast<double>(rate) <= maxRequestsPerSecond || !backlogGrew) {
         floodedWindows = 0;
         return false;
     }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -71,30 +73,42 @@ namespace JsonGuard {
 
 bool hasRepeatedMemberName(const QByteArray& json)
 {
+    // A name as the parser sees it: most names carry no escape, and their
+    // bytes in the text are their name; the few that do are decoded once and
+    // kept in `decoded`.
+    struct Name
+    {
+        const char* data;
+        int size;
+        bool operator==(const Name& other) const
+        {
+            return size == other.size && std::memcmp(data, other.data, size_t(size)) == 0;
+        }
+    };
     // The names of the open objects, one after the other; each open
     // container remembers where its names begin (arrays have none). Objects
     // with many members get a hash set of their names.
     struct Level
     {
-        int firstName = 0;
+        size_t firstName = 0;
         bool isObject = false;
         std::unique_ptr<QSet<QByteArray>> set;
     };
-    constexpr int setThreshold = 16;
+    constexpr size_t setThreshold = 16;
     std::vector<Level> levels;
-    QVector<QByteArray> names;
+    std::vector<Name> names;
+    std::deque<QByteArray> decoded;
     int depth = 0;
 
     const char* const begin = json.constData();
     const int size = json.size();
     int pos = 0;
-    QByteArray lastString;
+    Name lastString{begin, 0};
     bool stringPending = false; // a string was the last token: a name if ':' follows
     while (pos < size) {
         const char c = begin[pos++];
         switch (c) {
         case '"': {
-            // Most names carry no escape: their bytes are their name.
             const int start = pos;
             bool escapes = false;
             while (pos < size && begin[pos] != '"') {
@@ -109,9 +123,10 @@ bool hasRepeatedMemberName(const QByteArray& json)
                 ++pos; // the closing quote
             if (escapes) {
                 int from = start;
-                lastString = readString(json, from).toUtf8();
+                decoded.push_back(readString(json, from).toUtf8());
+                lastString = Name{decoded.back().constData(), int(decoded.back().size())};
             } else {
-                lastString = QByteArray::fromRawData(begin + start, end - start);
+                lastString = Name{begin + start, end - start};
             }
             stringPending = true;
             continue;
@@ -124,21 +139,21 @@ bool hasRepeatedMemberName(const QByteArray& json)
         case ':':
             if (stringPending && depth > 0 && depth <= maxTrackedDepth && levels[size_t(depth - 1)].isObject) {
                 Level& level = levels[size_t(depth - 1)];
-                const QByteArray name(lastString.constData(), lastString.size()); // owns its bytes
                 if (level.set) {
+                    const QByteArray name = QByteArray::fromRawData(lastString.data, lastString.size);
                     if (level.set->contains(name))
                         return true;
                     level.set->insert(name);
                 } else {
-                    for (int i = level.firstName; i < names.size(); ++i) {
-                        if (names.at(i) == name)
+                    for (size_t i = level.firstName; i < names.size(); ++i) {
+                        if (names[i] == lastString)
                             return true;
                     }
-                    names.append(name);
+                    names.push_back(lastString);
                     if (names.size() - level.firstName > setThreshold) {
                         level.set = std::make_unique<QSet<QByteArray>>();
-                        for (int i = level.firstName; i < names.size(); ++i)
-                            level.set->insert(names.at(i));
+                        for (size_t i = level.firstName; i < names.size(); ++i)
+                            level.set->insert(QByteArray::fromRawData(names[i].data, names[i].size));
                         names.resize(level.firstName);
                     }
                 }

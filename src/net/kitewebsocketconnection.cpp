@@ -88,10 +88,26 @@ void KiteWebSocketConnection::onConnected()
     webSocket.sendTextMessage(loginMessage());
 }
 
+namespace {
+// The action of a request this plug-in made: its envelope is compact JSON
+// with the keys in order, so it starts with the action; anything else is
+// parsed.
+QString actionOf(const QString& message)
+{
+    static const QString head = QStringLiteral("{\"action\":\"");
+    if (message.startsWith(head)) {
+        const int end = message.indexOf(QLatin1Char('"'), head.size());
+        const QStringRef action = message.midRef(head.size(), end - head.size());
+        if (end > 0 && !action.contains(QLatin1Char('\\')))
+            return action.toString();
+    }
+    return QJsonDocument::fromJson(message.toUtf8()).object().value(QStringLiteral("action")).toString();
+}
+} // namespace
+
 void KiteWebSocketConnection::webSocketMessageSlot(QString message)
 {
-    const QString action =
-        QJsonDocument::fromJson(message.toUtf8()).object().value(QStringLiteral("action")).toString();
+    const QString action = actionOf(message);
     const bool isLogin = action == QLatin1String("login");
     const bool isSendFile = action == QLatin1String("sendFile");
 

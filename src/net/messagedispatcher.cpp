@@ -70,7 +70,8 @@ void MessageDispatcher::dispatch(const QString& message)
     const QJsonObject object = document.object();
     const QString action = object.value(QStringLiteral("action")).toString();
     const QJsonObject data = object.value(QStringLiteral("data")).toObject();
-    log(QStringLiteral("2653 action: ") + action, 3);
+    if (m_settings->logs(3))
+        log(QStringLiteral("2653 action: ") + action, 3);
     // An account read may be asked again once its answer is here.
     m_plugin->requestQueue->answered(action);
 

@@ -65,6 +65,46 @@ bool RequestQueue::accountReadOnItsWay(const QString& action, qint64 now) const
     return sent != m_accountReadsSent.constEnd() && now - sent.value() < accountReadPatienceMs;
 }
 
+namespace {
+// A hash of a request's data; equal data hash alike.
+uint dataHash(const QJsonObject& data)
+{
+    uint hash = 0;
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it) {
+        const QJsonValue value = it.value();
+        uint valueHash = uint(value.type());
+        if (value.isString())
+            valueHash = qHash(value.toString());
+        else if (value.isDouble())
+            valueHash = qHash(value.toDouble());
+        else if (value.isBool())
+            valueHash = value.toBool() ? 1 : 2;
+        else if (value.isObject())
+            valueHash = dataHash(value.toObject());
+        hash = hash * 31 + (qHash(it.key()) ^ valueHash);
+    }
+    return hash;
+}
+} // namespace
+
+uint qHash(const ReadId& id, uint seed)
+{
+    return seed ^ qHash(id.action) ^ (qHash(id.jobName) * 31) ^ (qHash(id.custom) * 17)
+        ^ (qHash(id.customAction) * 13) ^ (dataHash(id.data) * 7);
+}
+
+bool RequestQueue::alreadyOnItsWay(const ReadId& id)
+{
+    bool onItsWay = false;
+    if (isAccountRead(id.action))
+        onItsWay = accountReadOnItsWay(id.action, now());
+    else if (isMergeableRead(id.action))
+        onItsWay = m_waitingReadIds.contains(id);
+    if (onItsWay)
+        ++m_merged;
+    return onItsWay;
+}
+
 bool RequestQueue::submit(const QueuedRequest& request)
 {
     const qint64 at = now();
@@ -77,8 +117,11 @@ bool RequestQueue::submit(const QueuedRequest& request)
     }
 
     m_waiting.enqueue(request);
-    if (mergeable)
+    if (mergeable) {
         m_waitingReads.insert(request.text);
+        if (request.tracked)
+            ++m_waitingReadIds[{request.action, request.jobName, request.custom, request.customAction, request.data}];
+    }
     if (accountRead)
         m_accountReadsWaiting.insert(request.action);
     release(at);
@@ -103,7 +146,12 @@ void RequestQueue::release(qint64 now)
             m_heldByConnection = true;
         }
         const QueuedRequest request = m_waiting.dequeue();
-        m_waitingReads.remove(request.text);
+        if (m_waitingReads.remove(request.text) && request.tracked) {
+            const auto waiting =
+                m_waitingReadIds.find({request.action, request.jobName, request.custom, request.customAction, request.data});
+            if (waiting != m_waitingReadIds.end() && --waiting.value() <= 0)
+                m_waitingReadIds.erase(waiting);
+        }
         m_accountReadsWaiting.remove(request.action);
         handOver(request, now);
         sent = true;

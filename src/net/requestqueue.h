@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
+#include <QVector>
 
 #include <functional>
 
@@ -25,7 +26,28 @@ struct QueuedRequest
     bool forJob = false; // made for a job (which may be gone by now)
     QString custom;
     QString customAction;
+    // Reads looked up before their envelope was made: the routing job's name.
+    QString jobName;
+    bool tracked = false;
 };
+
+// What a read's envelope is made of: two reads with equal ids make the same
+// envelope.
+struct ReadId
+{
+    QString action;
+    QString jobName;
+    QString custom;
+    QString customAction;
+    QJsonObject data;
+
+    bool operator==(const ReadId& other) const
+    {
+        return action == other.action && jobName == other.jobName && custom == other.custom
+            && customAction == other.customAction && data == other.data;
+    }
+};
+uint qHash(const ReadId& id, uint seed = 0);
 
 // The way out for the plug-in's requests to the job-queue server (all but the
 // login and the keep-alive ping). It keeps their order and paces them: at most
@@ -67,6 +89,12 @@ public:
     // answer is already on its way; true when it left or waits.
     bool submit(const QueuedRequest& request);
 
+    // Whether a read made of these would be dropped (the same read waits, or
+    // an account read is on its way): the plug-in asks before it builds the
+    // envelope, and then submits it with `tracked` set. Counts it as merged
+    // when so.
+    bool alreadyOnItsWay(const ReadId& id);
+
     // An answer came from the server (any action).
     void answered(const QString& action);
     // The connection is down: the waiting requests stay until the next
@@ -101,6 +129,7 @@ private:
 
     QQueue<QueuedRequest> m_waiting;
     QSet<QString> m_waitingReads; // texts of the mergeable reads that wait
+    QHash<ReadId, int> m_waitingReadIds; // the tracked reads that wait, with their copies
     QSet<QString> m_accountReadsWaiting; // actions of the account reads that wait
     QHash<QString, qint64> m_accountReadsSent; // action -> when it left, until answered
     QQueue<qint64> m_recentSends; // times of the sends in the last window

@@ -125,6 +125,12 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
         if (downloadListGenerator)
             downloadListGenerator->requestPass();
     });
+    connect(downloadListUpdater, &DownloadListUpdater::jobDueSignal, this, [this](KiteProject* job) {
+        if (downloadListGenerator) {
+            downloadListGenerator->dueJob(job);
+            downloadListGenerator->requestPass();
+        }
+    });
     connect(downloadListUpdater, &DownloadListUpdater::downloadJobSignal, this,
             &PluginNetConnection::downloadJobSignal);
     connect(this, &PluginNetConnection::fileListUpdateSignal, downloadListUpdater,
@@ -440,12 +446,25 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
     if (action == QLatin1String("ping") && kiteSettings->pingRequestsMuted)
         return;
 
-    if (requestKiteProject)
-        emit writeToLog(QStringLiteral("makeRequest: ") + action + QStringLiteral(" for job: ") + requestKiteProject->name, 3);
-    else
-        emit writeToLog(QStringLiteral("makeRequest: ") + action, 3);
+    if (kiteSettings->logs(3)) {
+        if (requestKiteProject)
+            emit writeToLog(QStringLiteral("makeRequest: ") + action + QStringLiteral(" for job: ")
+                                + requestKiteProject->name,
+                            3);
+        else
+            emit writeToLog(QStringLiteral("makeRequest: ") + action, 3);
+    }
 
     if (action == QLatin1String("getProjectStates") && !admitProjectStatesRequest())
+        return;
+
+    // A read whose answer is already on its way is dropped before its
+    // envelope is made (a carrier job, which the envelope disposes of, is
+    // never routed this way).
+    const QString jobName = requestKiteProject ? requestKiteProject->name : QString();
+    const bool carrier = custom == QLatin1String("appTexRequest") || custom.startsWith(QLatin1String("http"));
+    const bool tracked = !carrier && RequestQueue::isMergeableRead(action);
+    if (tracked && requestQueue->alreadyOnItsWay({action, jobName, custom, customAction, jsonData}))
         return;
 
     const QJsonObject envelope =
@@ -454,8 +473,8 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
     if (RequestQueue::bypassesQueue(action)) {
         emit webSocketMessageSignal(QString::fromUtf8(text));
     } else if (requestQueue->submit({action, QString::fromUtf8(text), jsonData, requestKiteProject,
-                                     requestKiteProject != nullptr, custom, customAction})
-               && floodLimiter.count(QDateTime::currentDateTime())) {
+                                     requestKiteProject != nullptr, custom, customAction, jobName, tracked})
+               && floodLimiter.count(QDateTime::currentDateTime(), requestQueue->waitingCount())) {
         // The limit counts what the queue takes in: what leaves is paced below
         // the server's limit anyway, and a read already on its way is no new
         // request. Only a sender that keeps asking faster than the queue can

@@ -7,6 +7,7 @@
 #include "transfers/downloadslogging.h"
 
 #include <QJsonArray>
+#include <QSet>
 
 namespace {
 QString flag(bool value)
@@ -26,16 +27,9 @@ DownloadListGenerator::DownloadListGenerator(PluginNetConnection* plugin, KiteSe
     , m_settings(kiteSettings)
 {
     m_passTimer.setSingleShot(true);
-    connect(&m_passTimer, &QTimer::timeout, this, &DownloadListGenerator::generateDownloadFileList);
+    connect(&m_passTimer, &QTimer::timeout, this, &DownloadListGenerator::runRequestedPass);
 }
 
-void DownloadListGenerator::requestPass()
-{
-    if (m_passTimer.isActive())
-        return;
-    const qint64 since = m_sinceLastPass.isValid() ? m_sinceLastPass.elapsed() : qint64(passIntervalMs);
-    m_passTimer.start(int(qBound<qint64>(0, passIntervalMs - since, passIntervalMs)));
-}
 
 void DownloadListGenerator::log(const QString& message, int level)
 {
@@ -55,6 +49,47 @@ void DownloadListGenerator::requestOutputDir(PluginNetConnection* plugin, KitePr
     plugin->makeRequest(QStringLiteral("getOutputDir"), data, job);
 }
 
+void DownloadListGenerator::dueJob(KiteProject* job)
+{
+    m_dueHint = job;
+}
+
+void DownloadListGenerator::requestPass()
+{
+    // A pass asked for on behalf of one job looks at that job; any other
+    // request makes the next pass a whole one.
+    if (m_dueHint)
+        m_dueJobs.append(m_dueHint);
+    else
+        m_wholePass = true;
+    m_dueHint = nullptr;
+    if (m_passTimer.isActive())
+        return;
+    const qint64 since = m_sinceLastPass.isValid() ? m_sinceLastPass.elapsed() : qint64(passIntervalMs);
+    m_passTimer.start(int(qBound<qint64>(0, passIntervalMs - since, passIntervalMs)));
+}
+
+void DownloadListGenerator::runRequestedPass()
+{
+    if (m_wholePass) {
+        generateDownloadFileList();
+        return;
+    }
+    const QList<QPointer<KiteProject>> due = m_dueJobs;
+    m_dueJobs.clear();
+    if (!m_settings->syncActive || m_settings->transfersOnHold)
+        return;
+    m_sinceLastPass.start();
+    const bool verbose = m_settings->logs(3);
+    QSet<const KiteProject*> seen;
+    for (const QPointer<KiteProject>& job : due) {
+        if (job && !seen.contains(job)) {
+            seen.insert(job);
+            passOver(job, verbose);
+        }
+    }
+}
+
 void DownloadListGenerator::generateDownloadFileList()
 {
     if (!m_settings->syncActive || m_settings->transfersOnHold) {
@@ -63,6 +98,8 @@ void DownloadListGenerator::generateDownloadFileList()
         return;
     }
     m_passTimer.stop();
+    m_wholePass = false;
+    m_dueJobs.clear();
     m_sinceLastPass.start();
     log(QStringLiteral("generateDownloadFileList, jobList.size:") + QString::number(m_settings->jobList.size())
         + QStringLiteral(" runningJobDownloads:") + QString::number(m_settings->runningJobDownloads));
@@ -71,66 +108,71 @@ void DownloadListGenerator::generateDownloadFileList()
     // Jobs are never removed from the list during a run, but a slot called
     // from here might append one: walk a copy.
     const QList<KiteProject*> jobs = m_settings->jobList;
-    for (KiteProject* job : jobs) {
-        if (job->isUnknown || job->isDeletedLocal || job->isDeleted || !job->downloadEnabled)
-            continue;
+    for (KiteProject* job : jobs)
+        passOver(job, verbose);
+}
 
-        if (hasNoFolder(job) && !job->dirSelectOpen) {
-            // The cfg may name the folder in a "downloadpath=" line.
-            m_plugin->cfgReader->readJobConfig(job, true, true);
-            if (job->localDownloadDir.isEmpty() && job->name != CfgReader::liveUploadJobName()) {
-                log(job->name + QStringLiteral(": localDownloadDir not set, skip, then refresh"));
-                log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
-                job->createLocalDownloadDir(true);
-                // With its folder the job is due: the next pass looks at it.
-                requestPass();
-            }
-            continue;
-        }
+void DownloadListGenerator::passOver(KiteProject* job, bool verbose)
+{
+    if (job->isUnknown || job->isDeletedLocal || job->isDeleted || !job->downloadEnabled)
+        return;
 
-        if (job->isDownloaded || !job->checkForFilesToDownload) {
-            if (verbose)
-                log(job->name + QStringLiteral(" already downloaded, skip"));
-            continue;
-        }
-        if (!job->isRendering && !job->isPaused && !job->renderComplete) {
-            if (verbose)
-                log(job->name + QStringLiteral(": continue 232, not started or rendered"));
-            continue;
-        }
-        if (job->runningDownloadsOfJob > 0) {
-            if (verbose)
-                log(job->name + QStringLiteral(": continue 239, todo: should not be necessary"));
-            continue;
-        }
-
-        log(job->name + QStringLiteral(": getOutputDir - download job id:") + job->jobId);
-        job->checkForFilesToDownload = false;
-        log(job->name + QStringLiteral(": checkForFilesToDownloadOnNextUpdate = false (505)"));
-        job->outputDirReceived = false;
-
-        if (hasNoFolder(job)) {
-            // Only while the folder dialog is open.
-            log(job->name + QStringLiteral(": error, tried sending getOutputDir for job without localDownloadDir! 249"));
+    if (hasNoFolder(job) && !job->dirSelectOpen) {
+        // The cfg may name the folder in a "downloadpath=" line.
+        m_plugin->cfgReader->readJobConfig(job, true, true);
+        if (job->localDownloadDir.isEmpty() && job->name != CfgReader::liveUploadJobName()) {
+            log(job->name + QStringLiteral(": localDownloadDir not set, skip, then refresh"));
             log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
             job->createLocalDownloadDir(true);
-            emit m_plugin->buildRenderJobSubmenuSignal();
-            continue;
+            // With its folder the job is due: the next pass looks at it.
+            dueJob(job);
+            requestPass();
         }
-
-        if (isOutOfRenderPoints(job, m_settings)) {
-            job->setOutOfRenderPoints();
-            emit m_plugin->buildRenderJobSubmenuSignal();
-            emit m_plugin->buildRenderJobSubmenuSignal();
-            continue;
-        }
-
-        job->outputDirRequested = true;
-        job->getOutputDirRunning = false;
-        log(job->name + QStringLiteral(": makeRequest(\"getOutputDir\" 301"));
-        requestOutputDir(m_plugin, job);
-        emit m_plugin->buildRenderJobSubmenuSignal();
+        return;
     }
+
+    if (job->isDownloaded || !job->checkForFilesToDownload) {
+        if (verbose)
+            log(job->name + QStringLiteral(" already downloaded, skip"));
+        return;
+    }
+    if (!job->isRendering && !job->isPaused && !job->renderComplete) {
+        if (verbose)
+            log(job->name + QStringLiteral(": continue 232, not started or rendered"));
+        return;
+    }
+    if (job->runningDownloadsOfJob > 0) {
+        if (verbose)
+            log(job->name + QStringLiteral(": continue 239, todo: should not be necessary"));
+        return;
+    }
+
+    log(job->name + QStringLiteral(": getOutputDir - download job id:") + job->jobId);
+    job->checkForFilesToDownload = false;
+    log(job->name + QStringLiteral(": checkForFilesToDownloadOnNextUpdate = false (505)"));
+    job->outputDirReceived = false;
+
+    if (hasNoFolder(job)) {
+        // Only while the folder dialog is open.
+        log(job->name + QStringLiteral(": error, tried sending getOutputDir for job without localDownloadDir! 249"));
+        log(job->name + QStringLiteral(": use default path, if exists, add number iteration 249"));
+        job->createLocalDownloadDir(true);
+        emit m_plugin->buildRenderJobSubmenuSignal();
+        return;
+    }
+
+    if (isOutOfRenderPoints(job, m_settings)) {
+        job->setOutOfRenderPoints();
+        emit m_plugin->buildRenderJobSubmenuSignal();
+        emit m_plugin->buildRenderJobSubmenuSignal();
+        return;
+    }
+
+    job->outputDirRequested = true;
+    job->getOutputDirRunning = false;
+    log(job->name + QStringLiteral(": makeRequest(\"getOutputDir\" 301"));
+    requestOutputDir(m_plugin, job);
+    emit m_plugin->buildRenderJobSubmenuSignal();
 }
 
 void DownloadListGenerator::outputDirReply(const QJsonObject& message, KiteProject* job)

@@ -2,7 +2,9 @@
 
 #include <QElapsedTimer>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -30,18 +32,27 @@ public:
     // finished download) run after the event, at most one per turn of the
     // event loop and, while they keep coming, one every passIntervalMs: a
     // burst of events costs a few passes, not one per event.
-    static constexpr int passIntervalMs = 100;
+    static constexpr int passIntervalMs = 500;
     void requestPass();
+    // The next requestPass() is on behalf of this job only: the pass looks
+    // at it alone (unless a whole pass is due anyway).
+    void dueJob(KiteProject* job);
     // One pass over the job list, now.
     void generateDownloadFileList();
     // The server's answer to "getOutputDir", for the job the dispatch resolved.
     void outputDirReply(const QJsonObject& message, KiteProject* job);
 
 private:
+    void runRequestedPass();
+    // One job's turn in a pass.
+    void passOver(KiteProject* job, bool verbose);
     void log(const QString& message, int level = 3);
 
     PluginNetConnection* m_plugin;
     KiteSettings* m_settings;
     QTimer m_passTimer;
     QElapsedTimer m_sinceLastPass;
+    bool m_wholePass = false;
+    QPointer<KiteProject> m_dueHint;
+    QList<QPointer<KiteProject>> m_dueJobs;
 };

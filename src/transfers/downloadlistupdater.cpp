@@ -189,6 +189,9 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
         if (!QFileInfo(job->effectiveDownloadDir()).isDir() && !job->isRendering && !job->isPaused) {
             log(job->name + QStringLiteral(": the output folder cannot be made"), 0);
             job->setDownloadError();
+        } else {
+            // The job is due again, with its folder: the next pass looks.
+            emit jobDueSignal(job);
         }
         return;
     }

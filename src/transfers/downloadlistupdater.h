@@ -38,6 +38,8 @@ signals:
     void jobDownloadFinishedSignal(KiteProject* jobObject, int error);
     // Delivered to the job of the listing at hand (its confirmOverwriteSlot).
     void confirmOverwriteSignal(bool confirm, bool all, bool ignore);
+    // The job's output is to be looked at again by the next pass.
+    void jobDueSignal(KiteProject* job);
 
 private:
     // What already lies in the job's local folder.

@@ -1,10 +1,13 @@
 #include "transfers/projectstates.h"
 
+#include "transfers/downloadlistgenerator.h"
+
 #include "jobs/cfgreader.h"
 #include "jobs/jobindex.h"
 #include "jobs/kiteproject.h"
 #include "net/jsonread.h"
 #include "net/pendinganswers.h"
+#include "net/requestqueue.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 
@@ -106,7 +109,12 @@ void ProjectStates::requestProgress(KiteProject* job, bool asRequestJob)
 
 void ProjectStates::requestRenderPoints()
 {
-    m_plugin->makeRequest(QStringLiteral("getRenderpoints"), QJsonObject{{QStringLiteral("virtual"), true}});
+    // Asked after every state event: while one is on its way, no request is
+    // even made.
+    const QString action = QStringLiteral("getRenderpoints");
+    if (m_plugin->requestQueue->alreadyOnItsWay({action, QString(), QString(), QString(), QJsonObject()}))
+        return;
+    m_plugin->makeRequest(action, QJsonObject{{QStringLiteral("virtual"), true}});
 }
 
 void ProjectStates::projectsReply(const QJsonObject& message)
@@ -115,8 +123,10 @@ void ProjectStates::projectsReply(const QJsonObject& message)
         message.value(QStringLiteral("data")).toObject().value(QStringLiteral("projects")).toArray();
     bool anyCheck = false;
     KiteProject* last = nullptr;
+    m_cfgFiles.reset();
     for (const QJsonValue& element : projects)
         mergeProject(element.toObject(), anyCheck, last);
+    m_cfgFiles.reset();
 
     if (m_plugin->rescanAfterLogin) {
         m_plugin->rescanAfterLogin = false;
@@ -177,7 +187,17 @@ void ProjectStates::mergeProject(const QJsonObject& element, bool& anyCheck, Kit
         job->isQueued = queued;
         if (status == QLatin1String("ERROR_REND"))
             job->uploadErrorText = errorText;
-        m_plugin->cfgReader->readJobConfig(job, true, true);
+        // Most jobs of a long list were never exported here: their cfg is
+        // looked for in one listing of the folder, not file by file.
+        if (!m_cfgFiles) {
+            const QStringList cfgs = QDir(m_settings->localProjectsFolder + QLatin1Char('/') + m_settings->username)
+                                         .entryList({QStringLiteral("*.cfg")}, QDir::Files);
+            m_cfgFiles = std::make_unique<QSet<QString>>(cfgs.cbegin(), cfgs.cend());
+        }
+        if (m_cfgFiles->contains(name + QStringLiteral(".cfg")))
+            m_plugin->cfgReader->readJobConfig(job, true, true);
+        else
+            job->isLocal = false;
         log(QStringLiteral("1504 job info read from cfg, uuid:") + job->jobLocalId, 3);
         job->assignState(status);
         m_settings->jobList.append(job);
@@ -246,7 +266,8 @@ void ProjectStates::jobStateChange(const QJsonObject& message)
     KiteProject* job = findJobById(nullptr, id);
     if (job) {
         const QString state = data.value(QStringLiteral("state")).toString();
-        log(QStringLiteral("1130 assign state ") + state, 3);
+        if (m_settings->logs(3))
+            log(QStringLiteral("1130 assign state ") + state, 3);
         job->assignState(state);
         m_plugin->makeRequest(QStringLiteral("getProgressInfos"),
                               QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("scene"), job->name}});
@@ -320,10 +341,12 @@ void ProjectStates::progressInfos(const QJsonObject& message, KiteProject* job)
 
     if (!m_plugin->getProjectStatesRunning && job->checkForFilesToDownload) {
         log(job->name + QStringLiteral(" 1532 generateDownloadFileListSignal()"), 3);
-        if (m_settings->transfersOnHold)
+        if (m_settings->transfersOnHold) {
             job->setDownloadPaused(true);
-        else
+        } else {
+            m_plugin->downloadListGenerator->dueJob(job);
             emit m_plugin->generateDownloadFileListSignal();
+        }
     }
     emit m_plugin->buildRenderJobSubmenuSignal();
 }

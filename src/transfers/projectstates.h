@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QSet>
+#include <QString>
+
+#include <memory>
+
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -49,4 +54,6 @@ private:
 
     PluginNetConnection* m_plugin;
     KiteSettings* m_settings;
+    // The cfg files of the user's folder while a projects list is merged.
+    std::unique_ptr<QSet<QString>> m_cfgFiles;
 };
