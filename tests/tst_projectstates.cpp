@@ -5,6 +5,7 @@
 #include "transfers/projectstates.h"
 
 #include <QAction>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -40,6 +41,8 @@ private slots:
     void resolveJob();
     void newProjectsTakeTheListDefaults();
     void knownJobIsUpdatedNotDuplicated();
+    void sameReplyAgainChangesNothing_data();
+    void sameReplyAgainChangesNothing();
     void deletedJobGetsANewRecord();
     void failedUploadRetriedWhileRetriesLeft_data();
     void failedUploadRetriedWhileRetriesLeft();
@@ -75,14 +78,20 @@ void TestProjectStates::findJobByName_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("id");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expected"); // "name/id" of the job found
     QTest::addColumn<bool>("unknownAfter");
     QTest::addColumn<bool>("notInDbAfter");
 
-    QTest::newRow("by id") << "other" << "id-b" << "B" << false << false;
-    QTest::newRow("by name with empty id") << "B" << "" << "B" << true << true;
-    QTest::newRow("by name when the id is new") << "B" << "id-new" << "B" << false << false;
+    QTest::newRow("by id") << "other" << "id-b" << "B/id-b" << false << false;
+    QTest::newRow("by name with empty id: the first of two") << "B" << "" << "B/id-b" << true << true;
+    QTest::newRow("by name when the id is new") << "B" << "id-new" << "B/id-b" << false << false;
+    QTest::newRow("the second by its id") << "B" << "id-b2" << "B/id-b" << false << false;
+    QTest::newRow("by id before a later name") << "B" << "id-a" << "A/id-a" << false << false;
     QTest::newRow("deleted jobs never match") << "D" << "" << "" << true << true;
+    QTest::newRow("a job deleted here is passed over") << "C" << "" << "C/id-c" << true << true;
+    QTest::newRow("renamed, found under its new name") << "E2" << "" << "E2/id-e" << true << true;
+    QTest::newRow("renamed, not under its old one") << "E" << "" << "" << true << true;
+    QTest::newRow("by the id it got later") << "x" << "id-e" << "E2/id-e" << false << false;
     QTest::newRow("nothing matches") << "nope" << "nope" << "" << true << true;
 }
 
@@ -97,10 +106,19 @@ void TestProjectStates::findJobByName()
     m_client->addJob(QStringLiteral("A"), QStringLiteral("id-a"));
     KiteProject* b = m_client->addJob(QStringLiteral("B"), QStringLiteral("id-b"));
     b->isNotInDb = false;
+    m_client->addJob(QStringLiteral("B"), QStringLiteral("id-b2"));
     m_client->addJob(QStringLiteral("D"))->isDeleted = true;
+    m_client->addJob(QStringLiteral("C"))->isDeletedLocal = true;
+    m_client->addJob(QStringLiteral("C"), QStringLiteral("id-c"));
+    KiteProject* e = m_client->addJob(QStringLiteral("E"));
+    // Look-ups have seen the list before the job changes its name and id.
+    QVERIFY(m_client->plugin->findJobByName(nullptr, QStringLiteral("E"), QString()) == e);
+    e->isNotInDb = true;
+    e->rename(QStringLiteral("E2"));
+    e->setJobId(QStringLiteral("id-e"));
 
     KiteProject* found = m_client->plugin->findJobByName(nullptr, name, id);
-    QCOMPARE(found ? found->name : QString(), expected);
+    QCOMPARE(found ? found->name + QLatin1Char('/') + found->jobId : QString(), expected);
     if (found) {
         QCOMPARE(found->isUnknown, unknownAfter);
         QCOMPARE(found->isNotInDb, notInDbAfter);
@@ -171,6 +189,57 @@ void TestProjectStates::knownJobIsUpdatedNotDuplicated()
     QCOMPARE(local->jobId, QStringLiteral("77"));
     QVERIFY(local->isRendering);
     QVERIFY(!local->isUnknown);
+}
+
+void TestProjectStates::sameReplyAgainChangesNothing_data()
+{
+    QTest::addColumn<QString>("status");
+    for (const char* status : {"QUEUED", "RENDERING", "RENDERED", "PAUSED"})
+        QTest::newRow(status) << QString::fromLatin1(status);
+}
+
+// A projects list that says again what the client knows: no status line, icon
+// or menu entry changes, no file or folder is written, no request is sent and
+// no notification shown - for a job exported here and for one only the farm
+// knows.
+void TestProjectStates::sameReplyAgainChangesNothing()
+{
+    QFETCH(QString, status);
+    m_client->settings->isPaid = true;
+    m_client->writeJob(QStringLiteral("local"), {QStringLiteral("renderer=vray"), QStringLiteral("uploadfinished=true"),
+                                                 QStringLiteral("downloadpath=") + m_client->userFolder()
+                                                     + QStringLiteral("/out/local")});
+    const QJsonObject reply = projectsReply({QJsonObject{{"name", "local"}, {"id", "1"}, {"status", status}},
+                                             QJsonObject{{"name", "remote"}, {"id", "2"}, {"status", status}}});
+    m_client->receive(reply);
+    m_client->plugin->generateDownloadFileListSlot();
+    m_client->plugin->generateDownloadFileListSlot(); // the jobs that got a folder are looked at
+
+    auto tree = [this] {
+        QStringList entries;
+        QDirIterator it(m_client->projectsFolder(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            entries << info.filePath() + QLatin1Char(' ') + QString::number(info.size()) + QLatin1Char(' ')
+                    + info.symLinkTarget();
+        }
+        entries.sort();
+        return entries;
+    };
+    const QStringList before = tree();
+    const int requests = m_client->sent().size();
+    QList<std::shared_ptr<QSignalSpy>> changes;
+    for (const QString& name : {QStringLiteral("local"), QStringLiteral("remote")})
+        changes << std::make_shared<QSignalSpy>(m_client->job(name)->jobAction, &QAction::changed);
+    QSignalSpy notifications(m_client->settings, &KiteSettings::showMessageSignal);
+
+    m_client->receive(reply);
+    m_client->plugin->generateDownloadFileListSlot();
+    QCOMPARE(tree(), before);
+    QCOMPARE(m_client->sent().mid(requests), QList<QJsonObject>());
+    QCOMPARE(changes.at(0)->count() + changes.at(1)->count(), 0);
+    QCOMPARE(notifications.count(), 0);
 }
 
 void TestProjectStates::deletedJobGetsANewRecord()

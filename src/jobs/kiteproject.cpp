@@ -197,7 +197,9 @@ void KiteProject::assignState(QString newState)
         setQueued();
         return;
     }
+    // Any other state ends the stay in the queue.
     isQueued = false;
+    m_queuedNotified = false;
 
     if (newState == QLatin1String("RENDERED")) {
         isRenderable = false;
@@ -406,8 +408,11 @@ void KiteProject::resetStateAfterReconnect()
 void KiteProject::setQueued()
 {
     log(QStringLiteral(": setQueued"));
-    if (!isQueued)
+    // Once per stay in the queue: a projects list that says "QUEUED" again
+    // (and clears isQueued before) shows nothing new.
+    if (!isQueued && !m_queuedNotified)
         notify(tr("Rendering queued"), name + QLatin1Char('\n'), QStringLiteral("RenderingQueued"));
+    m_queuedNotified = true;
     isUploaded = true;
     isQueued = true;
     isRendering = true;
@@ -421,10 +426,11 @@ void KiteProject::setRendering()
     log(QStringLiteral(": setRendering"));
     isRenderable = false;
     if (!isRendering) {
-        if (isQueued)
-            notify(tr("Rendering queued"), name + QLatin1Char('\n'), QStringLiteral("RenderingQueued"));
-        else
+        if (!isQueued)
             notify(tr("Rendering started"), name + QLatin1Char('\n'), QStringLiteral("RenderingStart"));
+        else if (!m_queuedNotified)
+            notify(tr("Rendering queued"), name + QLatin1Char('\n'), QStringLiteral("RenderingQueued"));
+        m_queuedNotified = m_queuedNotified || isQueued;
     }
     if (!kiteSettings || !kiteSettings->syncActive)
         return;

@@ -348,6 +348,7 @@ private:
     bool m_shortcutFinished = false; // and its phase
     qint64 m_renderText = -1;     // which state text the status line shows (rendering, downloaded)
     bool m_clickOpensFolder = false; // a click on the entry opens the output folder
+    bool m_queuedNotified = false;   // "Rendering queued" shown for this stay in the queue
     QString m_destinationToolTip; // the output folder the user chose
     // Entries shown at first: change destination, high download priority,
     // autostart, delete, support ticket, restart upload.
