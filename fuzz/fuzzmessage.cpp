@@ -30,132 +30,97 @@ constexpr int inputsPerClient = 250;
 constexpr int maxJobsPerClient = 120;
 const char* const targetName = "fuzz_message";
 
+// What a job has been through before the state it is put in.
+enum class Past { Nothing, Uploaded, Rendered };
+
 // A job of the list: its name and id (an empty id: the server does not know
 // it yet), whether the projects folder holds its files, whether it has
-// rendered output in its output folder, and the state it is put in.
+// rendered output in its output folder, its past and the state it is put in.
 struct JobSpec
 {
     const char* name;
     const char* id;
     bool local;
     bool output;
+    Past past;
     void (*setState)(KiteProject*);
 };
+
+void nothingMore(KiteProject*) {}
 
 // The ids run from 9001 in the order of this table; the seed corpus names the
 // jobs by these names and ids.
 const JobSpec jobSpecs[] = {
-    {"new_local", "", true, false, [](KiteProject* job) { job->isMarkedForUpload = true; }},
-    {"upload_idle", "9002", true, false, [](KiteProject* job) { job->setUploadIdle(); }},
-    {"upload_waiting", "9003", true, false, [](KiteProject* job) { job->setUploadWaiting(); }},
-    {"upload_started", "9004", true, false, [](KiteProject* job) { job->setUploadStarted(); }},
-    {"uploading", "9005", true, false, [](KiteProject* job) { job->setUploading(); }},
-    {"upload_paused", "9006", true, false, [](KiteProject* job) { job->setUploadPaused(); }},
-    {"upload_error", "9007", true, false, [](KiteProject* job) { job->setErrorUpload(false); }},
-    {"error_resume", "9008", true, false, [](KiteProject* job) { job->setErrorResume(); }},
-    {"other_machine", "9009", false, false, [](KiteProject* job) { job->setUploadingOnOtherMachine(); }},
-    {"uploaded", "9010", true, false, [](KiteProject* job) { job->setUploaded(); }},
-    {"queued", "9011", true, false,
+    {"new_local", "", true, false, Past::Nothing, [](KiteProject* job) { job->isMarkedForUpload = true; }},
+    {"upload_idle", "9002", true, false, Past::Nothing, [](KiteProject* job) { job->setUploadIdle(); }},
+    {"upload_waiting", "9003", true, false, Past::Nothing, [](KiteProject* job) { job->setUploadWaiting(); }},
+    {"upload_started", "9004", true, false, Past::Nothing, [](KiteProject* job) { job->setUploadStarted(); }},
+    {"uploading", "9005", true, false, Past::Nothing, [](KiteProject* job) { job->setUploading(); }},
+    {"upload_paused", "9006", true, false, Past::Nothing, [](KiteProject* job) { job->setUploadPaused(); }},
+    {"upload_error", "9007", true, false, Past::Nothing, [](KiteProject* job) { job->setErrorUpload(false); }},
+    {"error_resume", "9008", true, false, Past::Nothing, [](KiteProject* job) { job->setErrorResume(); }},
+    {"other_machine", "9009", false, false, Past::Nothing,
+     [](KiteProject* job) { job->setUploadingOnOtherMachine(); }},
+    {"uploaded", "9010", true, false, Past::Uploaded, nothingMore},
+    {"queued", "9011", true, false, Past::Uploaded, [](KiteProject* job) { job->setQueued(); }},
+    {"rendering", "9012", true, true, Past::Uploaded, [](KiteProject* job) { job->setRendering(); }},
+    {"render_paused", "9013", true, false, Past::Uploaded, [](KiteProject* job) { job->setPaused(); }},
+    {"render_error", "9014", true, false, Past::Uploaded, [](KiteProject* job) { job->setErrorRendering(); }},
+    {"rendered", "9015", true, true, Past::Rendered, nothingMore},
+    {"downloading", "9016", true, true, Past::Rendered, [](KiteProject* job) { job->setDownloadStarted(); }},
+    {"download_paused", "9017", true, true, Past::Rendered,
      [](KiteProject* job) {
-         job->setUploaded();
-         job->setQueued();
-     }},
-    {"rendering", "9012", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendering();
-     }},
-    {"render_paused", "9013", true, false,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setPaused();
-     }},
-    {"render_error", "9014", true, false,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setErrorRendering();
-     }},
-    {"rendered", "9015", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendered(false);
-     }},
-    {"downloading", "9016", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendered(false);
-         job->setDownloadStarted();
-     }},
-    {"download_paused", "9017", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendered(false);
          job->setDownloadStarted();
          job->setDownloadPaused();
      }},
-    {"download_error", "9018", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendered(false);
-         job->setDownloadError();
-     }},
-    {"downloaded", "9019", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendered(false);
-         job->setDownloadFinished();
-     }},
-    {"out_of_points", "9020", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendered(false);
-         job->setOutOfRenderPoints();
-     }},
-    {"deleted", "9021", true, false, [](KiteProject* job) { job->setDeleted(); }},
-    {"remote_rendering", "9022", false, false, [](KiteProject* job) { job->assignState(QStringLiteral("RENDERING")); }},
-    {"remote_rendered", "9023", false, false, [](KiteProject* job) { job->assignState(QStringLiteral("RENDERED")); }},
-    {"team_job", "9024", true, true,
+    {"download_error", "9018", true, true, Past::Rendered, [](KiteProject* job) { job->setDownloadError(); }},
+    {"downloaded", "9019", true, true, Past::Rendered, [](KiteProject* job) { job->setDownloadFinished(); }},
+    {"out_of_points", "9020", true, true, Past::Rendered, [](KiteProject* job) { job->setOutOfRenderPoints(); }},
+    {"deleted", "9021", true, false, Past::Nothing, [](KiteProject* job) { job->setDeleted(); }},
+    {"remote_rendering", "9022", false, false, Past::Nothing,
+     [](KiteProject* job) { job->assignState(QStringLiteral("RENDERING")); }},
+    {"remote_rendered", "9023", false, false, Past::Nothing,
+     [](KiteProject* job) { job->assignState(QStringLiteral("RENDERED")); }},
+    {"team_job", "9024", true, true, Past::Nothing,
      [](KiteProject* job) {
          job->teamid = 7;
          job->isPaid = true;
          job->setUploaded();
          job->setRendering();
      }},
-    {"team_unpaid", "9025", true, true,
+    {"team_unpaid", "9025", true, true, Past::Nothing,
      [](KiteProject* job) {
          job->teamid = 9;
          job->isPaid = false;
          job->setUploaded();
          job->setRendered(false);
      }},
-    {"trial_job", "9026", true, true,
+    {"trial_job", "9026", true, true, Past::Nothing,
      [](KiteProject* job) {
          job->isTrial = true;
          job->setUploaded();
          job->setRendered(false);
      }},
-    {"custom_output", "9027", true, true,
+    {"custom_output", "9027", true, true, Past::Nothing,
      [](KiteProject* job) {
          job->localDownloadDirCustom = job->localDownloadDir + QStringLiteral("_custom");
          QDir().mkpath(job->localDownloadDirCustom);
          job->setUploaded();
          job->setRendered(false);
      }},
-    {"liveUploadJob", "liveUploadId", true, false, [](KiteProject* job) { job->isLiveUpload = true; }},
-    {"queued_state", "9029", true, false, [](KiteProject* job) { job->assignState(QStringLiteral("QUEUED")); }},
-    {"renderable_state", "9030", true, false,
+    {"liveUploadJob", "liveUploadId", true, false, Past::Nothing, [](KiteProject* job) { job->isLiveUpload = true; }},
+    {"queued_state", "9029", true, false, Past::Nothing,
+     [](KiteProject* job) { job->assignState(QStringLiteral("QUEUED")); }},
+    {"renderable_state", "9030", true, false, Past::Nothing,
      [](KiteProject* job) { job->assignState(QStringLiteral("RENDERABLE")); }},
-    {"paused_state", "9031", true, true, [](KiteProject* job) { job->assignState(QStringLiteral("PAUSED")); }},
-    {"error_rend_state", "9032", true, false,
+    {"paused_state", "9031", true, true, Past::Nothing,
+     [](KiteProject* job) { job->assignState(QStringLiteral("PAUSED")); }},
+    {"error_rend_state", "9032", true, false, Past::Nothing,
      [](KiteProject* job) { job->assignState(QStringLiteral("ERROR_REND")); }},
     // Two jobs of the same name: the deleted one must never be found.
-    {"shot_010", "9033", true, false, [](KiteProject* job) { job->setDeleted(); }},
-    {"shot_010", "9034", true, true,
-     [](KiteProject* job) {
-         job->setUploaded();
-         job->setRendered(false);
-     }},
-    {"unknown_job", "", false, false, [](KiteProject*) {}},
+    {"shot_010", "9033", true, false, Past::Nothing, [](KiteProject* job) { job->setDeleted(); }},
+    {"shot_010", "9034", true, true, Past::Rendered, nothingMore},
+    {"unknown_job", "", false, false, Past::Nothing, nothingMore},
 };
 
 class MessageClient
@@ -266,6 +231,10 @@ void MessageClient::addJob(const JobSpec& plan)
         FuzzSupport::writeFile(job->localDownloadDir + QStringLiteral("/frame_0002.exr.dlstarted"), QByteArray());
         FuzzSupport::writeFile(job->localDownloadDir + QStringLiteral("/passes/beauty_0001.exr"), QByteArray(30, 'b'));
     }
+    if (plan.past != Past::Nothing)
+        job->setUploaded();
+    if (plan.past == Past::Rendered)
+        job->setRendered(false);
     plan.setState(job);
 }
 
