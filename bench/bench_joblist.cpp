@@ -40,6 +40,8 @@
 #include <QLoggingCategory>
 #include <QMap>
 #include <QVector>
+#include <QWebSocket>
+#include <QWebSocketServer>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -200,6 +202,9 @@ private:
     // The requests the farm received since `from`, by action: "getOutputDir 1000, ...".
     QString requestsSince(int from);
     QStringList eventTexts();
+    // The GUI thread's busy time for a bare QWebSocket that receives `texts`
+    // and does nothing with them.
+    qint64 bareReceiveNs(const QStringList& texts);
     void print(const Figure& figure, qint64 longestNs, const QString& extra = QString());
     // Starts a phase: the busy time and the answers' share count from now.
     void resetPhase()
@@ -376,6 +381,38 @@ bool JobListBench::waitFor(const std::function<bool()>& done, int timeoutMs)
     }
     m_app.ignored = nullptr;
     return finished;
+}
+
+qint64 JobListBench::bareReceiveNs(const QStringList& texts)
+{
+    QWebSocketServer* server = nullptr;
+    quint16 port = 0;
+    onFarm([&] {
+        server = new QWebSocketServer(QStringLiteral("bench"), QWebSocketServer::NonSecureMode);
+        if (server->listen(QHostAddress::LocalHost, 0))
+            port = server->serverPort();
+        QObject::connect(server, &QWebSocketServer::newConnection, server, [server, texts] {
+            QWebSocket* peer = server->nextPendingConnection();
+            peer->setParent(server);
+            // Everything at once when the client asks, as the farm pushes it.
+            QObject::connect(peer, &QWebSocket::textMessageReceived, peer, [peer, texts] {
+                for (const QString& text : texts)
+                    peer->sendTextMessage(text);
+            });
+        });
+    });
+    QWebSocket client;
+    int received = 0;
+    connect(&client, &QWebSocket::textMessageReceived, this, [&received] { ++received; });
+    client.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    waitFor([&client] { return client.state() == QAbstractSocket::ConnectedState; }, kPhaseTimeoutMs);
+    m_app.resetPhase();
+    client.sendTextMessage(QStringLiteral("go"));
+    waitFor([&] { return received >= texts.size(); }, kPhaseTimeoutMs);
+    const qint64 busy = m_app.busyNs;
+    client.abort();
+    onFarm([&] { delete server; });
+    return busy;
 }
 
 bool JobListBench::waitQuiet(const std::function<bool()>& done)
@@ -592,6 +629,11 @@ int JobListBench::measure()
           QStringLiteral("quiet after %1 s, %2; %3")
               .arg(ms(m_app.lastBusyEndNs - phaseStart) / 1000, 0, 'f', 1)
               .arg(requestsSince(requestsBefore), answersText()));
+
+    // For reference: the floor under any client built on QWebSocket.
+    const qint64 bareNs = bareReceiveNs(texts);
+    std::printf("%-24s%.1f ms = %.2f x baseline (no bound), the same messages received by a bare QWebSocket\n",
+                "for reference:", ms(bareNs), double(bareNs) / double(eventParseNs));
 
     print({"memory", double(rssAfter - rssBefore) / 1024.0 / m_jobCount, 0, 12}, -1);
     const bool oneLogin = m_logins == m_connectionsLost + 1;
