@@ -50,6 +50,10 @@ QCommandLineParser& setUp(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("verbose"),
                       QCoreApplication::translate(
                           "HostOptions", "Show the debug output of the plug-in and the host (categories kite.*).")});
+    parser.addOption({QStringLiteral("no-desktop"),
+                      QCoreApplication::translate(
+                          "HostOptions", "Print folders and links the plug-in opens as \"open: <url>\" instead of "
+                                         "starting a file manager or a browser.")});
     return parser;
 }
 } // namespace
@@ -69,6 +73,7 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions& options, QStr
     options.probe = parser.isSet(QStringLiteral("probe"));
     options.traceSignals = parser.isSet(QStringLiteral("trace-signals"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
+    options.noDesktop = parser.isSet(QStringLiteral("no-desktop"));
     options.appDir = parser.value(QStringLiteral("app-dir"));
     options.pluginDir = parser.value(QStringLiteral("plugin-dir"));
     if (!options.pluginDir.isEmpty())

@@ -19,6 +19,7 @@ struct HostOptions
     int downloadPaceMs = 0;       // delay between two copy steps of the stand-in downloader
     bool traceSignals = false;    // print a line for every signal of the plug-in
     bool verbose = false;         // let the debug output of the plug-in and the host through
+    bool noDesktop = false;       // print the folders and links the plug-in opens instead of opening them
 
     // Parses the arguments; returns false with `error` set when they are
     // unusable, and false with `help` set when help was asked for. Needs no

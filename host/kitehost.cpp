@@ -1,5 +1,7 @@
 #include "kitehost.h"
 
+#include "commandchannel.h"
+#include "desktopurlprinter.h"
 #include "jobs/kiteproject.h"
 #include "jobmenuview.h"
 #include "loginkeeper.h"
@@ -112,6 +114,7 @@ bool KiteHost::start()
     m_loginKeeper = new LoginKeeper(m_plugin, m_settings, m_out, this);
     if (m_options.retryBaseMs > 0)
         m_loginKeeper->setFirstRetryDelay(m_options.retryBaseMs);
+    startCommandChannel();
     if (!m_settings->username.isEmpty())
         m_loginKeeper->login();
     else
@@ -125,6 +128,10 @@ bool KiteHost::start()
 void KiteHost::connectHostDuties()
 {
     QObject* plugin = m_plugin->getObject();
+
+    // Folders and links the plug-in opens are printed instead.
+    if (m_options.noDesktop)
+        new DesktopUrlPrinter(*m_flusher, this);
 
     // Jobs send their requests through the shared settings object; only the
     // host can route them to the plug-in.
@@ -214,6 +221,17 @@ void KiteHost::startStandInDownloader()
     });
     m_out << "kitehost: stand-in downloader copies from " << m_options.farmStorage << "/output/<user>\n";
     m_out.flush();
+}
+
+void KiteHost::startCommandChannel()
+{
+    // A folder question of a command is answered inside the application.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    m_commands = new CommandChannel(m_plugin, m_settings, m_loginKeeper, m_out, this);
+    connect(m_commands, &CommandChannel::quitRequested, this, &KiteHost::shutDown);
+    QString why;
+    if (!m_commands->start(&why))
+        m_out << "kitehost: commands on standard input are not read: " << why << '\n';
 }
 
 void KiteHost::shutDown()

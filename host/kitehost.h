@@ -6,6 +6,7 @@
 #include <QPluginLoader>
 #include <QPointer>
 
+class CommandChannel;
 class KiteSettings;
 class JobMenuView;
 class LoginKeeper;
@@ -42,6 +43,7 @@ private:
     void connectHostDuties();
     void startStandInUploader();
     void startStandInDownloader();
+    void startCommandChannel();
 
     HostOptions m_options;
     QTextStream& m_out;
@@ -55,5 +57,6 @@ private:
     JobMenuView* m_jobMenu = nullptr;
     StandInUploader* m_uploader = nullptr;
     StandInDownloader* m_downloader = nullptr;
+    CommandChannel* m_commands = nullptr;
     bool m_shuttingDown = false;
 };

@@ -35,6 +35,7 @@ void LoginKeeper::login()
 {
     if (m_stopped)
         return;
+    m_held = false;
     m_out << "kitehost: logging in as " << m_settings->username << '\n';
     m_out.flush();
     m_plugin->loginSlot(m_settings->username, m_settings->password);
@@ -46,13 +47,26 @@ void LoginKeeper::stop()
     m_retryTimer.stop();
 }
 
+void LoginKeeper::hold()
+{
+    m_held = true;
+    m_retryTimer.stop();
+}
+
+void LoginKeeper::resume()
+{
+    m_held = false;
+    m_attempt = 0;
+}
+
 void LoginKeeper::loginSuccess(int status)
 {
     if (status == 0) {
         m_settings->loggedIn = true;
         // The login answer ends the synchronisation pass; the host starts the
         // next one.
-        m_settings->syncActive = true;
+        m_settings->syncActive = m_syncWanted;
+        m_held = false;
         m_attempt = 0;
         // A request may have reopened the connection during the back-off: the
         // pending login would log in a second time on the same connection.
@@ -66,7 +80,7 @@ void LoginKeeper::loginSuccess(int status)
 
 void LoginKeeper::connectionLost()
 {
-    if (m_stopped || m_retryTimer.isActive())
+    if (m_stopped || m_held || m_retryTimer.isActive())
         return;
     const int delay = retryDelay(m_attempt++, m_firstRetryMs, maxRetryMs, QRandomGenerator::global()->generateDouble());
     m_out << "kitehost: connection lost, logging in again in " << delay << " ms\n";

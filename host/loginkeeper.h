@@ -23,6 +23,14 @@ public:
     void setFirstRetryDelay(int milliseconds) { m_firstRetryMs = milliseconds; }
     void login();
     void stop();
+    // The user logged out: a lost connection is not followed by a login
+    // until login(), resume() or the next successful login.
+    void hold();
+    void resume();
+    bool isHeld() const { return m_held; }
+    // Whether the host switches the synchronisation on after a login
+    // (the user may have switched it off).
+    void setSyncWanted(bool wanted) { m_syncWanted = wanted; }
 
     // Delay before the next attempt: doubles from the first delay up to the
     // maximum, with up to a quarter of random jitter on top.
@@ -40,4 +48,6 @@ private:
     int m_attempt = 0;
     int m_firstRetryMs = firstRetryMs;
     bool m_stopped = false;
+    bool m_held = false;
+    bool m_syncWanted = true;
 };

@@ -1,3 +1,4 @@
+#include "commandchannel.h"
 #include "hostoptions.h"
 #include "kitehost.h"
 #include "terminationwatcher.h"
@@ -33,7 +34,8 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("kitehost"));
         if (!parsed) {
-            err << (options.help ? HostOptions::usage() : error) << '\n';
+            err << (options.help ? HostOptions::usage() + QLatin1Char('\n') + CommandChannel::helpText() : error)
+                << '\n';
             return 2;
         }
         KiteHost host(options, out, err);
