@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,6 +60,9 @@ private slots:
     void retryDelayGrowsToAMinute_data();
     void retryDelayGrowsToAMinute();
     void jobMenuFollowsTheJobList();
+    void commandsReachThePlugin_data();
+    void commandsReachThePlugin();
+    void pausedTransfersResumeAtTheirByte();
 
 private:
     static QProcessEnvironment environment(const QString& home);
@@ -66,7 +70,12 @@ private:
     static bool listenWithAccount(FarmSimulator& sim, const QString& password);
     // Writes settings.ini for a client of `sim` and starts the host on it.
     static void startHost(QProcess& host, const QTemporaryDir& app, const QTemporaryDir& home,
-                          const FarmSimulator& sim, const QString& password);
+                          const FarmSimulator& sim, const QString& password, const QStringList& extra = {});
+    // Writes the job `name` of user "demo" (its cfg, scene package `sceneBytes`
+    // long, preview and one texture) into the projects folder; returns its files.
+    static QStringList writeJob(const QString& projects, const QString& name, int sceneBytes);
+    // Writes `line` to the host's command channel and returns its answer line.
+    static QByteArray command(QProcess& host, QByteArray& seen, const QByteArray& line);
 };
 
 QProcessEnvironment TestKiteHost::environment(const QString& home)
@@ -213,7 +222,7 @@ bool TestKiteHost::listenWithAccount(FarmSimulator& sim, const QString& password
 }
 
 void TestKiteHost::startHost(QProcess& host, const QTemporaryDir& app, const QTemporaryDir& home,
-                             const FarmSimulator& sim, const QString& password)
+                             const FarmSimulator& sim, const QString& password, const QStringList& extra)
 {
     {
         QSettings ini(app.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
@@ -227,7 +236,9 @@ void TestKiteHost::startHost(QProcess& host, const QTemporaryDir& app, const QTe
     env.insert(QStringLiteral("KITE_PASSWORD"), password);
     host.setProcessEnvironment(env);
     host.start(QStringLiteral(KITEHOST_PATH),
-               {QStringLiteral("--app-dir"), app.path(), QStringLiteral("--retry-base-ms"), QStringLiteral("50")});
+               QStringList{QStringLiteral("--app-dir"), app.path(), QStringLiteral("--retry-base-ms"),
+                           QStringLiteral("50")}
+                   + extra);
 }
 
 void TestKiteHost::logsInAndAgainAfterALoss()
@@ -354,6 +365,229 @@ void TestKiteHost::jobMenuFollowsTheJobList()
     emit menu->aboutToShow();
     for (const QAction* action : menu->actions())
         QVERIFY(action->menu() && !action->menu()->actions().isEmpty());
+}
+
+QStringList TestKiteHost::writeJob(const QString& projects, const QString& name, int sceneBytes)
+{
+    const QString dir = projects + QStringLiteral("/demo/");
+    QDir().mkpath(dir + QStringLiteral("tex"));
+    const QStringList files{dir + name, dir + name + QStringLiteral(".jpg"), dir + QStringLiteral("tex/wood.png")};
+    const QList<int> sizes{sceneBytes, 2000, 3000};
+    for (int i = 0; i < files.size(); ++i) {
+        QFile file(files.at(i));
+        file.open(QIODevice::WriteOnly);
+        QByteArray bytes(sizes.at(i), Qt::Uninitialized);
+        for (int b = 0; b < bytes.size(); ++b)
+            bytes[b] = char((b * 7 + i * 13 + b / 4099) & 0xff);
+        file.write(bytes);
+    }
+    QFile cfg(dir + name + QStringLiteral(".cfg"));
+    cfg.open(QIODevice::WriteOnly);
+    cfg.write(QStringLiteral("renderer=vray\r\nprogram=max\r\nautostart=1\r\n[files]\r\npaths=1\r\n"
+                             "path0=tex/wood.png\r\npathlocal0=%1\r\npathsize0=3000\r\n")
+                  .arg(files.last())
+                  .toUtf8());
+    return QStringList{cfg.fileName()} + files;
+}
+
+QByteArray TestKiteHost::command(QProcess& host, QByteArray& seen, const QByteArray& line)
+{
+    seen += host.readAllStandardOutput();
+    const int from = seen.size();
+    host.write(line + '\n');
+    QByteArray answer;
+    (void)QTest::qWaitFor(
+        [&] {
+            seen += host.readAllStandardOutput();
+            const QByteArray tail = '\n' + seen.mid(from);
+            for (const char* head : {"\nok ", "\nerror: "}) {
+                const int start = tail.indexOf(head);
+                const int end = start < 0 ? -1 : tail.indexOf('\n', start + 1);
+                if (end > 0)
+                    answer = tail.mid(start + 1, end - start - 1);
+            }
+            return !answer.isEmpty();
+        },
+        60000);
+    return answer;
+}
+
+void TestKiteHost::commandsReachThePlugin_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("answer");     // how the answer starts
+    QTest::addColumn<QString>("request");       // a request the farm then receives
+    QTest::addColumn<QByteArray>("printed");    // a line the host then prints
+    QTest::addColumn<bool>("jobFilesKept");
+
+    QTest::newRow("tunnel on") << QByteArray("tunnel on") << QByteArray("ok tunnel on") << "sshInfo" << QByteArray()
+                               << true;
+    QTest::newRow("check-updates") << QByteArray("check-updates") << QByteArray("ok check-updates") << "autoupdate"
+                                   << QByteArray() << true;
+    QTest::newRow("upload-logs") << QByteArray("upload-logs") << QByteArray("ok upload-logs: log files sent")
+                                 << "sendFile" << QByteArray() << true;
+    QTest::newRow("open-link") << QByteArray("open-link https://portal.example/pay")
+                               << QByteArray("ok open-link") << "getUserToken"
+                               << QByteArray("open: https://portal.example/pay?rl_token=***&kiteId=") << true;
+    QTest::newRow("delete, answered no") << QByteArray("action shot 'Delete Job...' --answer no")
+                                         << QByteArray("ok \"Delete Job...\" of job \"shot\", asked") << QString()
+                                         << QByteArray() << true;
+    QTest::newRow("delete, answered yes") << QByteArray("action \"shot\" delete job --answer yes")
+                                          << QByteArray("ok \"Delete Job...\" of job \"shot\", asked") << QString()
+                                          << QByteArray() << false;
+    QTest::newRow("delete without an answer") << QByteArray("action shot Delete Job...")
+                                              << QByteArray("error: \"Delete Job...\" of job \"shot\" refused")
+                                              << QString() << QByteArray() << true;
+    QTest::newRow("unknown command") << QByteArray("pause shot")
+                                     << QByteArray("error: unknown command \"pause\"; commands: help, jobs, action")
+                                     << QString() << QByteArray() << true;
+    QTest::newRow("unknown job") << QByteArray("action \"sho t\" Pause upload")
+                                 << QByteArray("error: no job \"sho t Pause upload\"; jobs: \"shot\"") << QString()
+                                 << QByteArray() << true;
+    QTest::newRow("unknown action") << QByteArray("action shot Pause everything")
+                                    << QByteArray("error: job \"shot\" has no action \"Pause everything\"; actions: "
+                                                  "Open download folder")
+                                    << QString() << QByteArray() << true;
+}
+
+// Each command, as the tray would give it, reaches the plug-in; a command it
+// cannot carry out is answered with an error and changes nothing.
+void TestKiteHost::commandsReachThePlugin()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, request);
+    QFETCH(QByteArray, printed);
+    QFETCH(bool, jobFilesKept);
+    FarmSimulator sim;
+    QVERIFY(listenWithAccount(sim, QStringLiteral("demo-pw")));
+    QTemporaryDir home;
+    QTemporaryDir app;
+    {
+        QSettings ini(app.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Network/proxyHttpPassword"), QStringLiteral("proxy-secret"));
+    }
+    const QStringList files = writeJob(app.filePath(QStringLiteral("projects")), QStringLiteral("shot"), 5000);
+    QProcess host;
+    // Without a stand-in uploader the job waits for its upload, and may still be deleted.
+    startHost(host, app, home, sim, QStringLiteral("demo-pw"), {QStringLiteral("--no-desktop")});
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("job: shot"), 60000);
+    const QByteArray jobsBefore = command(host, seen, "jobs");
+    QVERIFY2(jobsBefore.startsWith("ok 1 job; \"shot\": shot") && jobsBefore.contains("Delete Job..."),
+             jobsBefore.constData());
+
+    const int before = request.isEmpty() ? 0 : sim.receivedCount(request);
+    const QByteArray answered = command(host, seen, line);
+    QVERIFY2(answered.startsWith(answer), answered.constData());
+    if (!request.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(sim.receivedCount(request) > before, 30000);
+    if (!printed.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains(printed), 30000);
+    if (request == QLatin1String("sendFile")) {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.receivedFiles(QStringLiteral("demo")).size() >= 2, 30000);
+        bool settingsSent = false;
+        for (const FarmReceivedFile& file : sim.receivedFiles(QStringLiteral("demo"))) {
+            QVERIFY(!file.content.contains("proxy-secret") && !file.content.contains("demo-pw"));
+            settingsSent = settingsSent || (file.fileName == QLatin1String("settings.ini")
+                                            && file.content.contains("proxyHttpPassword"));
+        }
+        QVERIFY(settingsSent);
+    }
+    for (const QString& file : files)
+        QVERIFY2(QFile::exists(file) == jobFilesKept, qPrintable(file));
+    const QByteArray jobsAfter = command(host, seen, "jobs");
+    if (answered.startsWith("error: "))
+        QCOMPARE(jobsAfter, jobsBefore);
+    else if (!jobFilesKept)
+        QCOMPARE(jobsAfter, QByteArray("ok 0 jobs"));
+
+    // End of input changes nothing; "quit" ends the host.
+    QCOMPARE(command(host, seen, "quit"), QByteArray("ok quit: shutting down"));
+    QVERIFY(host.waitForFinished(30000));
+    QCOMPARE(host.exitCode(), 0);
+    seen += host.readAllStandardOutput();
+    QVERIFY(!seen.contains("demo-pw") && !seen.contains("proxy-secret"));
+    for (const QString& token : sim.issuedTokens(QStringLiteral("demo")))
+        QVERIFY(!seen.contains(token.toUtf8()));
+}
+
+// An upload and a download paused mid-file through the command channel go on
+// from the byte they had reached, and the files arrive whole.
+void TestKiteHost::pausedTransfersResumeAtTheirByte()
+{
+    FarmSimulator sim;
+    QTemporaryDir farm;
+    sim.setStorageRoot(farm.path());
+    sim.setRenderPace(100);
+    sim.setFrameCount(2);
+    QVERIFY(listenWithAccount(sim, QStringLiteral("demo-pw")));
+    QTemporaryDir home;
+    QTemporaryDir app;
+    const QStringList files = writeJob(app.filePath(QStringLiteral("projects")), QStringLiteral("shot"), 6 << 20);
+    // Output larger than a copy step, there before the job renders.
+    const QString farmOutput = sim.outputDir(QStringLiteral("demo"), QStringLiteral("shot"));
+    QVERIFY(QDir().mkpath(farmOutput));
+    {
+        QFile big(farmOutput + QStringLiteral("/big.exr"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QFile scene(files.at(1));
+        QVERIFY(scene.open(QIODevice::ReadOnly));
+        big.write(scene.readAll());
+    }
+    QProcess host;
+    startHost(host, app, home, sim, QStringLiteral("demo-pw"),
+              {QStringLiteral("--no-desktop"), QStringLiteral("--farm-storage"), farm.path(),
+               QStringLiteral("--upload-pace-ms"), QStringLiteral("60"), QStringLiteral("--download-pace-ms"),
+               QStringLiteral("60")});
+    QByteArray seen;
+    const QString farmScene = sim.uploadDir(QStringLiteral("demo")) + QStringLiteral("/shot");
+    QString localBig;
+    const auto findLocalBig = [&] {
+        QDirIterator it(app.path(), {QStringLiteral("big.exr")}, QDir::Files, QDirIterator::Subdirectories);
+        localBig = it.hasNext() ? it.next() : QString();
+        return QFileInfo(localBig).size() >= (1 << 20);
+    };
+    struct Transfer
+    {
+        QByteArray action;
+        std::function<bool()> midway;
+        std::function<QString()> file;
+        QByteArray stopped;
+        QByteArray resumed;
+    };
+    const QVector<Transfer> transfers{
+        {"Pause upload", [&] { return QFileInfo(farmScene).size() >= (1 << 20); }, [&] { return farmScene; },
+         "uploader: shot: stopped", "from byte "},
+        {"Pause download", findLocalBig, [&] { return localBig; }, "downloader: shot: stopped", "resumed at byte "},
+    };
+    for (const Transfer& transfer : transfers) {
+        QVERIFY2(QTest::qWaitFor(transfer.midway, 120000), transfer.action.constData());
+        QVERIFY(command(host, seen, "action shot \"" + transfer.action + '"').startsWith("ok \"" + transfer.action));
+        QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains(transfer.stopped), 30000);
+        const qint64 reached = QFileInfo(transfer.file()).size();
+        QVERIFY(reached > 0 && reached < (6 << 20));
+        const int from = seen.size();
+        QVERIFY(command(host, seen, "action shot '" + transfer.action + "'").startsWith("ok"));
+        // A resumed download waits for the next pass, which a refresh brings about.
+        QVERIFY(command(host, seen, "sync on").startsWith("ok sync on"));
+        const bool resumed = QTest::qWaitFor(
+            [&] { return (seen += host.readAllStandardOutput()).indexOf(transfer.resumed, from) > 0; }, 60000);
+        QVERIFY2(resumed, seen.mid(from).constData());
+        const QByteArray resumedLine = seen.mid(seen.indexOf(transfer.resumed, from)).split('\n').first();
+        QCOMPARE(resumedLine, transfer.resumed + QByteArray::number(reached));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("job: shot DOWNLOADED (100%)"), 120000);
+    for (const QString& pair : {farmScene + '|' + files.at(1), localBig + '|' + farmOutput + "/big.exr"}) {
+        QFile a(pair.section('|', 0, 0));
+        QFile b(pair.section('|', 1, 1));
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QVERIFY2(a.readAll() == b.readAll(), qPrintable(pair));
+    }
+    host.closeWriteChannel();
+    host.terminate();
+    QVERIFY(host.waitForFinished(30000));
+    QCOMPARE(host.exitCode(), 0);
 }
 
 QTEST_MAIN(TestKiteHost)
