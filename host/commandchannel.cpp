@@ -208,9 +208,9 @@ QString CommandChannel::sync(const QStringList& args)
     const QString usage = onOff(args, QStringLiteral("sync"), on);
     if (!usage.isEmpty())
         return usage;
-    // The host owns the flag and sets it again after every login; the
-    // refresh goes out with the flag as it now is (without it, the projects
-    // list is not asked for).
+    // The host owns the flag and sets it again after every login. Switched
+    // on, a refresh follows at once (it also brings on the download pass a
+    // resumed download waits for).
     if (m_loginKeeper)
         m_loginKeeper->setSyncWanted(on);
     m_settings->syncActive = on;

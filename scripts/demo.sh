@@ -83,7 +83,7 @@ echo "farmsim: listening on $URL, storage $FARM"
 echo
 echo "== A scene exporter writes a job into the projects folder"
 # Scene package, preview and two textures, listed in the job's cfg.
-head -c 300000 /dev/urandom > "$PROJECTS/demo/demo_scene"
+head -c 4000000 /dev/urandom > "$PROJECTS/demo/demo_scene"
 head -c 20000 /dev/urandom > "$PROJECTS/demo/demo_scene.jpg"
 head -c 150000 /dev/urandom > "$PROJECTS/demo/tex/wood.png"
 head -c 90000 /dev/urandom > "$PROJECTS/demo/tex/metal.png"
@@ -122,20 +122,52 @@ INI
 
 echo
 echo "== The host logs in as 'demo'; the job goes through upload, rendering and download"
-KITE_PASSWORD=demo-password "$HOST" --app-dir "$APP" --farm-storage "$FARM" \
-    --upload-pace-ms 40 --download-pace-ms 40 --menu-snapshot "$WORK/jobmenu.png" > "$WORK/host.out" 2>&1 &
+# The host reads commands on its standard input, as a person's clicks in the
+# tray; the demo gives them through a pipe.
+mkfifo "$WORK/commands"
+KITE_PASSWORD=demo-password "$HOST" --app-dir "$APP" --farm-storage "$FARM" --no-desktop \
+    --upload-pace-ms 60 --download-pace-ms 40 --menu-snapshot "$WORK/jobmenu.png" \
+    < "$WORK/commands" > "$WORK/host.out" 2>&1 &
 HOST_PID=$!
+exec 3> "$WORK/commands"
+send() {
+    echo "> $1"
+    echo "$1" >&3
+}
 touch "$PROJECTS/di2_orv_refresh.txt"
 
 shown=0
 done_ok=0
+phase=upload
+paused_at=0
 for _ in $(seq 1 1200); do
-    # Show the host's lines as they come: login, status lines, transfers.
+    # Show the host's lines as they come: login, status lines, transfers,
+    # answers to commands.
     total=$(wc -l < "$WORK/host.out")
     if [ "$total" -gt "$shown" ]; then
-        sed -n "$((shown + 1)),${total}p" "$WORK/host.out" | grep -E '^(kitehost|job:|notification|signal (loginSuccess|UploadJob|downloadJob))' || true
+        sed -n "$((shown + 1)),${total}p" "$WORK/host.out" \
+            | grep -E '^(kitehost|job:|notification|uploader: .*(from byte|stopped)|ok |error: |signal (loginSuccess|UploadJob|downloadJob))' || true
         shown=$total
     fi
+    # Pause the upload of the scene package midway, then go on with it.
+    on_farm=$(stat -c %s "$FARM/upload/demo/demo_scene" 2>/dev/null || echo 0)
+    case "$phase" in
+    upload)
+        if [ "$on_farm" -ge 1000000 ]; then
+            send 'action demo_scene "Pause upload"'
+            phase=paused
+        fi
+        ;;
+    paused)
+        if grep -q '^uploader: demo_scene: stopped' "$WORK/host.out"; then
+            paused_at=$(stat -c %s "$FARM/upload/demo/demo_scene")
+            echo "  the farm holds $paused_at of $(size "$PROJECTS/demo/demo_scene") bytes of demo_scene"
+            send 'jobs'
+            send 'action demo_scene "Pause upload"'
+            phase=resumed
+        fi
+        ;;
+    esac
     if grep -q 'DOWNLOADED (100%)' "$WORK/host.out"; then
         done_ok=1
         break
@@ -150,10 +182,16 @@ if [ "$done_ok" -ne 1 ]; then
     tail -40 "$WORK/host.out" >&2
     exit 1
 fi
-kill -TERM "$HOST_PID"
+if ! grep -q "^uploader: demo_scene: demo_scene from byte $paused_at\$" "$WORK/host.out"; then
+    echo "the upload did not go on from byte $paused_at" >&2
+    exit 1
+fi
+send 'jobs'
+send 'quit'
+exec 3>&-
 wait "$HOST_PID" || true
 HOST_PID=""
-sed -n "$((shown + 1)),\$p" "$WORK/host.out" | grep -E '^(kitehost|job:|notification)' || true
+sed -n "$((shown + 1)),\$p" "$WORK/host.out" | grep -E '^(kitehost|job:|notification|ok |error: )' || true
 
 echo
 echo "== The job's files on the farm equal the local ones"

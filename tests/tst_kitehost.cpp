@@ -415,39 +415,28 @@ QByteArray TestKiteHost::command(QProcess& host, QByteArray& seen, const QByteAr
 void TestKiteHost::commandsReachThePlugin_data()
 {
     QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QByteArray>("answer");     // how the answer starts
-    QTest::addColumn<QString>("request");       // a request the farm then receives
-    QTest::addColumn<QByteArray>("printed");    // a line the host then prints
+    QTest::addColumn<QByteArray>("answer");  // how the answer starts
+    QTest::addColumn<QString>("request");    // a request the farm then receives
+    QTest::addColumn<QByteArray>("printed"); // a line the host then prints
     QTest::addColumn<bool>("jobFilesKept");
-
-    QTest::newRow("tunnel on") << QByteArray("tunnel on") << QByteArray("ok tunnel on") << "sshInfo" << QByteArray()
-                               << true;
-    QTest::newRow("check-updates") << QByteArray("check-updates") << QByteArray("ok check-updates") << "autoupdate"
-                                   << QByteArray() << true;
-    QTest::newRow("upload-logs") << QByteArray("upload-logs") << QByteArray("ok upload-logs: log files sent")
-                                 << "sendFile" << QByteArray() << true;
-    QTest::newRow("open-link") << QByteArray("open-link https://portal.example/pay")
-                               << QByteArray("ok open-link") << "getUserToken"
-                               << QByteArray("open: https://portal.example/pay?rl_token=***&kiteId=") << true;
-    QTest::newRow("delete, answered no") << QByteArray("action shot 'Delete Job...' --answer no")
-                                         << QByteArray("ok \"Delete Job...\" of job \"shot\", asked") << QString()
-                                         << QByteArray() << true;
-    QTest::newRow("delete, answered yes") << QByteArray("action \"shot\" delete job --answer yes")
-                                          << QByteArray("ok \"Delete Job...\" of job \"shot\", asked") << QString()
-                                          << QByteArray() << false;
-    QTest::newRow("delete without an answer") << QByteArray("action shot Delete Job...")
-                                              << QByteArray("error: \"Delete Job...\" of job \"shot\" refused")
-                                              << QString() << QByteArray() << true;
-    QTest::newRow("unknown command") << QByteArray("pause shot")
-                                     << QByteArray("error: unknown command \"pause\"; commands: help, jobs, action")
-                                     << QString() << QByteArray() << true;
-    QTest::newRow("unknown job") << QByteArray("action \"sho t\" Pause upload")
-                                 << QByteArray("error: no job \"sho t Pause upload\"; jobs: \"shot\"") << QString()
-                                 << QByteArray() << true;
-    QTest::newRow("unknown action") << QByteArray("action shot Pause everything")
-                                    << QByteArray("error: job \"shot\" has no action \"Pause everything\"; actions: "
-                                                  "Open download folder")
-                                    << QString() << QByteArray() << true;
+    const auto row = [](const char* name, const char* line, const char* answer, const char* request = "",
+                        const char* printed = "", bool kept = true) {
+        QTest::newRow(name) << QByteArray(line) << QByteArray(answer) << QString::fromLatin1(request)
+                            << QByteArray(printed) << kept;
+    };
+    row("tunnel on", "tunnel on", "ok tunnel on", "sshInfo");
+    row("check-updates", "check-updates", "ok check-updates", "autoupdate");
+    row("upload-logs", "upload-logs", "ok upload-logs: log files sent", "sendFile");
+    row("open-link", "open-link https://portal.example/pay", "ok open-link", "getUserToken",
+        "open: https://portal.example/pay?rl_token=***&kiteId=");
+    row("delete, answered no", "action shot 'Delete Job...' --answer no", "ok \"Delete Job...\" of job \"shot\", asked");
+    row("delete, answered yes", "action \"shot\" delete job --answer yes",
+        "ok \"Delete Job...\" of job \"shot\", asked", "", "", false);
+    row("delete without an answer", "action shot Delete Job...", "error: \"Delete Job...\" of job \"shot\" refused");
+    row("unknown command", "pause shot", "error: unknown command \"pause\"; commands: help, jobs, action");
+    row("unknown job", "action \"sho t\" Pause upload", "error: no job \"sho t Pause upload\"; jobs: \"shot\"");
+    row("unknown action", "action shot Pause everything",
+        "error: job \"shot\" has no action \"Pause everything\"; actions: Open download folder");
 }
 
 // Each command, as the tray would give it, reaches the plug-in; a command it
@@ -469,10 +458,10 @@ void TestKiteHost::commandsReachThePlugin()
     }
     const QStringList files = writeJob(app.filePath(QStringLiteral("projects")), QStringLiteral("shot"), 5000);
     QProcess host;
-    // Without a stand-in uploader the job waits for its upload, and may still be deleted.
+    // Without a stand-in uploader the job's upload stays idle, and it may still be deleted.
     startHost(host, app, home, sim, QStringLiteral("demo-pw"), {QStringLiteral("--no-desktop")});
     QByteArray seen;
-    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("job: shot"), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("job: shot UPLOAD IDLE"), 60000);
     const QByteArray jobsBefore = command(host, seen, "jobs");
     QVERIFY2(jobsBefore.startsWith("ok 1 job; \"shot\": shot") && jobsBefore.contains("Delete Job..."),
              jobsBefore.constData());
@@ -527,14 +516,7 @@ void TestKiteHost::pausedTransfersResumeAtTheirByte()
     const QStringList files = writeJob(app.filePath(QStringLiteral("projects")), QStringLiteral("shot"), 6 << 20);
     // Output larger than a copy step, there before the job renders.
     const QString farmOutput = sim.outputDir(QStringLiteral("demo"), QStringLiteral("shot"));
-    QVERIFY(QDir().mkpath(farmOutput));
-    {
-        QFile big(farmOutput + QStringLiteral("/big.exr"));
-        QVERIFY(big.open(QIODevice::WriteOnly));
-        QFile scene(files.at(1));
-        QVERIFY(scene.open(QIODevice::ReadOnly));
-        big.write(scene.readAll());
-    }
+    QVERIFY(QDir().mkpath(farmOutput) && QFile::copy(files.at(1), farmOutput + QStringLiteral("/big.exr")));
     QProcess host;
     startHost(host, app, home, sim, QStringLiteral("demo-pw"),
               {QStringLiteral("--no-desktop"), QStringLiteral("--farm-storage"), farm.path(),
@@ -548,34 +530,26 @@ void TestKiteHost::pausedTransfersResumeAtTheirByte()
         localBig = it.hasNext() ? it.next() : QString();
         return QFileInfo(localBig).size() >= (1 << 20);
     };
-    struct Transfer
-    {
-        QByteArray action;
-        std::function<bool()> midway;
-        std::function<QString()> file;
-        QByteArray stopped;
-        QByteArray resumed;
-    };
-    const QVector<Transfer> transfers{
-        {"Pause upload", [&] { return QFileInfo(farmScene).size() >= (1 << 20); }, [&] { return farmScene; },
-         "uploader: shot: stopped", "from byte "},
-        {"Pause download", findLocalBig, [&] { return localBig; }, "downloader: shot: stopped", "resumed at byte "},
-    };
-    for (const Transfer& transfer : transfers) {
-        QVERIFY2(QTest::qWaitFor(transfer.midway, 120000), transfer.action.constData());
-        QVERIFY(command(host, seen, "action shot \"" + transfer.action + '"').startsWith("ok \"" + transfer.action));
-        QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains(transfer.stopped), 30000);
-        const qint64 reached = QFileInfo(transfer.file()).size();
+    // The upload's file on the farm, the download's file here.
+    const std::function<QString()> file[] = {[&] { return farmScene; }, [&] { return localBig; }};
+    const std::function<bool()> midway[] = {[&] { return QFileInfo(farmScene).size() >= (1 << 20); }, findLocalBig};
+    for (int download = 0; download < 2; ++download) {
+        const QByteArray action = download ? "Pause download" : "Pause upload";
+        const QByteArray resumedAt = download ? "resumed at byte " : "from byte ";
+        QVERIFY2(QTest::qWaitFor(midway[download], 120000), action.constData());
+        QVERIFY(command(host, seen, "action shot \"" + action + '"').startsWith("ok \"" + action));
+        const QByteArray stopped = download ? "downloader: shot: stopped" : "uploader: shot: stopped";
+        QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains(stopped), 30000);
+        const qint64 reached = QFileInfo(file[download]()).size();
         QVERIFY(reached > 0 && reached < (6 << 20));
         const int from = seen.size();
-        QVERIFY(command(host, seen, "action shot '" + transfer.action + "'").startsWith("ok"));
+        QVERIFY(command(host, seen, "action shot '" + action + "'").startsWith("ok"));
         // A resumed download waits for the next pass, which a refresh brings about.
         QVERIFY(command(host, seen, "sync on").startsWith("ok sync on"));
         const bool resumed = QTest::qWaitFor(
-            [&] { return (seen += host.readAllStandardOutput()).indexOf(transfer.resumed, from) > 0; }, 60000);
+            [&] { return (seen += host.readAllStandardOutput()).indexOf(resumedAt, from) > 0; }, 60000);
         QVERIFY2(resumed, seen.mid(from).constData());
-        const QByteArray resumedLine = seen.mid(seen.indexOf(transfer.resumed, from)).split('\n').first();
-        QCOMPARE(resumedLine, transfer.resumed + QByteArray::number(reached));
+        QCOMPARE(seen.mid(seen.indexOf(resumedAt, from)).split('\n').first(), resumedAt + QByteArray::number(reached));
     }
     QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("job: shot DOWNLOADED (100%)"), 120000);
     for (const QString& pair : {farmScene + '|' + files.at(1), localBig + '|' + farmOutput + "/big.exr"}) {
