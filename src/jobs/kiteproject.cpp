@@ -664,6 +664,10 @@ void KiteProject::downloadPausedSwitchSlot(bool resume)
     } else {
         isDownloadPaused = false;
         restartDownloadSlot();
+        // As the download-error retry: a rendered job gets no other event
+        // that would make the client look at its output again.
+        if (kiteSettings)
+            emit kiteSettings->syncSignal();
     }
     checkEntry(MenuEntry::PauseDownload, isDownloadPaused);
 }

@@ -167,6 +167,9 @@ void ReverseTunnelProcess::connectTunnel()
 {
     if (!kiteSettings->connectLicenseServer) {
         kiteSettings->writeToLog(QStringLiteral("do not connect tunnel"), 0);
+        // Switched off and its client gone: switching it on again starts it.
+        if (!process || process->state() == QProcess::NotRunning)
+            tunnelStarted = false;
         return;
     }
     // This start replaces any start still waiting for its delay.

@@ -68,7 +68,7 @@ public:
     int pingIntervalMs = 60000;
     QProcess* process = nullptr;       // the running client; a new one for each start
     KiteSettings* kiteSettings = nullptr;
-    bool tunnelStarted = false;        // never cleared
+    bool tunnelStarted = false;        // cleared only when switched off and ended
     QTimer* pingTimer = nullptr;       // repeating, drives sendPing
     QTimer* pingTimeoutTimer = nullptr; // single-shot, drives pingTimeoutCheck
     int reconnectTimeout = 10;         // ms before the next start after an end
