@@ -1,14 +1,18 @@
-// The farm simulator as seen by a plain WebSocket client: login, account
-// queries, recording, pushes, refusals, restart and wss://, the licence
-// tunnel and maintenance answers, and the program's command line.
+// The farm simulator as a plain WebSocket client sees it, for what the
+// client's own end-to-end tests do not reach: its refusals and name checks,
+// the job life cycle beyond upload and download, pushes, the maintenance
+// answers, and the program with its command line.
 #include "farmaccounts.h"
+#include "farmproject.h"
+#include "farmrenderer.h"
 #include "farmsimoptions.h"
 #include "farmsimulator.h"
+#include "farmstorage.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
@@ -16,33 +20,23 @@
 #include <memory>
 
 namespace {
-const char* const kAccounts = R"({"accounts": [
-  {"user": "alice", "password": "pw", "isTrial": true, "renderpoints": 42.5,
-   "login": {"enableTeams": true, "subdomainWss": "eu1", "maxRunningDownloads": "3", "customFtpPass": "ftp",
-             "teams": [{"id": "7", "name": "Team, A", "approxrp": "0.0", "rp_available": "12.5",
-                        "active": true, "trial": false}],
-             "extraFlag": {"nested": [1, 2]}}},
-  {"user": "bob", "password": "pw", "login": {"isBlocked": true}},
-  {"user": "a&b #c", "password": "pw"}]})";
+const char* const kAccounts = R"({"accounts": [{"user": "alice", "password": "pw"}, {"user": "bob", "password": "pw"}]})";
 
-QJsonObject loginData(const QString& user, const QString& pass)
-{
-    return {{"user", user}, {"pass", pass}, {"client", "kite"}, {"getTeams", "getTeams"}, {"customFtpPass", "1"}};
-}
-
-// A WebSocket client that keeps every text it receives.
+// A WebSocket client that keeps every message it receives.
 class Client : public QObject
 {
 public:
-    Client()
-    {
-        connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString& text) { texts << text; });
-    }
+    Client() { connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString& t) { texts << t; }); }
     bool open(const QUrl& url)
     {
         QSignalSpy connected(&socket, &QWebSocket::connected);
         socket.open(url);
         return connected.wait(10000);
+    }
+    bool login(const QUrl& url, const QString& user = "alice")
+    {
+        const bool opened = socket.state() == QAbstractSocket::ConnectedState || open(url);
+        return opened && request("login", {{"user", user}, {"pass", "pw"}}).value("data")["is_logged_in"].toBool();
     }
     void send(const QString& action, const QJsonObject& data, const QJsonValue& custom = QJsonValue::Undefined)
     {
@@ -51,19 +45,78 @@ public:
             message.insert("custom", custom);
         socket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
     }
-    // Sends and returns the next message that arrives (empty after 5 s).
-    QJsonObject request(const QString& action, const QJsonObject& data,
-                        const QJsonValue& custom = QJsonValue::Undefined)
+    // Sends; returns the first message of the same action after it (empty after 5 s).
+    QJsonObject request(const QString& action, const QJsonObject& data, const QJsonValue& custom = QJsonValue::Undefined)
     {
-        const int before = texts.size();
+        const int from = texts.size();
         send(action, data, custom);
-        if (!QTest::qWaitFor([&] { return texts.size() > before; }, 5000))
-            return {};
-        return QJsonDocument::fromJson(texts.at(before).toUtf8()).object();
+        return waitFor(action, from);
+    }
+    QJsonObject waitFor(const QString& action, int from = 0)
+    {
+        int found = -1;
+        return QTest::qWaitFor([&] { return (found = indexOf(action, from)) >= 0; }, 5000) ? message(found)
+                                                                                           : QJsonObject();
+    }
+    QJsonObject message(int i) const { return QJsonDocument::fromJson(texts.at(i).toUtf8()).object(); }
+    int indexOf(const QString& action, int from = 0) const
+    {
+        for (int i = from; i < texts.size(); ++i) {
+            if (message(i).value("action").toString() == action)
+                return i;
+        }
+        return -1;
+    }
+    // One member of the data of every message of `action`.
+    QStringList dataOf(const QString& action, const QString& key) const
+    {
+        QStringList values;
+        for (int i = 0; i < texts.size(); ++i) {
+            if (message(i).value("action").toString() == action)
+                values << message(i).value("data")[key].toVariant().toString();
+        }
+        return values;
     }
     QWebSocket socket;
     QStringList texts;
 };
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A job as an exporter and the upload leave it: scene, preview, cfg with its
+// file section, and the listed files.
+bool writeUploadedJob(const QString& dir, const QString& name, const QVector<FarmFileEntry>& files, bool listedToo = true)
+{
+    QByteArray cfg = "renderer=V-Ray\r\nprogram=3dsmax\r\n[files]\r\npaths=" + QByteArray::number(files.size()) + "\r\n";
+    bool ok = true;
+    for (int i = 0; i < files.size(); ++i) {
+        const QByteArray n = QByteArray::number(i), path = files.at(i).path.toUtf8();
+        cfg += "path" + n + "=" + path + "\r\npathlocal" + n + "=C:/scenes/" + path + "\r\npathsize" + n + "="
+            + QByteArray::number(files.at(i).size) + "\r\n";
+        ok = ok && (!listedToo || writeBytes(dir + "/" + files.at(i).path, QByteArray(int(files.at(i).size), 'x')));
+    }
+    return ok && writeBytes(dir + "/" + name, "scene package") && writeBytes(dir + "/" + name + ".jpg", "jpg")
+        && writeBytes(dir + "/" + name + ".cfg", cfg);
+}
+
+QJsonArray fileArray(const QVector<FarmFileEntry>& files)
+{
+    QJsonArray array;
+    for (const FarmFileEntry& file : files)
+        array.append(QJsonObject{{"file", file.path}, {"size", file.size}});
+    return array;
+}
 } // namespace
 
 class TstFarmSim : public QObject
@@ -71,377 +124,363 @@ class TstFarmSim : public QObject
     Q_OBJECT
 private slots:
     void init();
-    void cleanup() { sim.reset(); }
-    void loginAcceptedPassesOptionsThrough();
-    void loginRefused_data();
-    void loginRefused();
-    void loginAsOtherUserClosesSocket();
-    void accountQueriesEchoCustom();
-    void userTokenIsRecorded();
-    void requestsBeforeLoginAreNotAnswered();
-    void unknownPathIsRefused();
-    void recordsEveryMessageInOrder();
-    void prefixAndEncodedUserName();
-    void pushesAndCloseReachClient();
-    void stopAndResumeListeningOnSamePort();
-    void secureSocket();
-    void programPrintsUrlAndStopsOnSigterm();
-    void sshInfoPortsOrError();
-    void autoupdateAndPluginConfig();
-    void sendFileIsRecorded();
+    void cleanup();
+    void connectionRules();
+    void namesAndPaths_data();
+    void namesAndPaths();
+    void checkFiles_data();
+    void checkFiles();
+    void jobLifeCycle();
+    void projectsListAndPushes();
+    void maintenanceAnswers();
     void commandLine_data();
     void commandLine();
+    void programFromTheCommandLine();
 
 private:
+    QString upload() const { return sim->uploadDir("alice"); }
+
+    std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<FarmSimulator> sim;
 };
 
 void TstFarmSim::init()
 {
+    dir = std::make_unique<QTemporaryDir>();
     sim = std::make_unique<FarmSimulator>();
     FarmAccounts accounts;
-    QString error;
-    QVERIFY2(FarmAccounts::fromJson(kAccounts, accounts, &error), qPrintable(error));
+    QVERIFY(FarmAccounts::fromJson(kAccounts, accounts));
     sim->setAccounts(accounts);
-    QVERIFY2(sim->listen(QHostAddress::LocalHost, 0), qPrintable(sim->errorString()));
-    QVERIFY(sim->serverPort() != 0);
+    sim->setStorageRoot(dir->filePath("storage"));
+    sim->setRenderPace(0);
+    QVERIFY2(sim->listen(), qPrintable(sim->errorString()));
 }
 
-void TstFarmSim::loginAcceptedPassesOptionsThrough()
+void TstFarmSim::cleanup()
 {
-    Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    const QJsonObject answer = client.request("login", loginData("alice", "pw"));
-    QCOMPARE(answer.value("action").toString(), QString("login"));
-    QVERIFY(!answer.contains("custom"));
-    QJsonObject expected = sim->accounts().find("alice")->login;
-    expected.insert("is_logged_in", true);
-    QCOMPARE(answer.value("data").toObject(), expected);
-    QCOMPARE(answer.value("data")["maxRunningDownloads"], QJsonValue("3")); // wrong type kept
-    QVERIFY(sim->isLoggedIn("alice"));
+    sim.reset();
+    dir.reset();
 }
 
-void TstFarmSim::loginRefused_data()
+void TstFarmSim::connectionRules()
 {
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("pass");
-    QTest::addColumn<bool>("blocked");
-    QTest::newRow("wrong password") << "alice" << "nope" << false;
-    QTest::newRow("unknown user") << "carol" << "pw" << false;
-    QTest::newRow("blocked") << "bob" << "pw" << true;
-}
-
-void TstFarmSim::loginRefused()
-{
-    QFETCH(QString, user);
-    QFETCH(QString, pass);
-    QFETCH(bool, blocked);
-    Client client;
-    QVERIFY(client.open(sim->socketUrl(user)));
-    const QJsonObject answer = client.request("login", loginData(user, pass));
-    QCOMPARE(answer.value("data").toObject(), (QJsonObject{{"is_logged_in", false}, {"isBlocked", blocked}}));
-    QVERIFY(!sim->isLoggedIn(user));
-}
-
-void TstFarmSim::loginAsOtherUserClosesSocket()
-{
-    Client client;
-    QSignalSpy disconnected(&client.socket, &QWebSocket::disconnected);
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    const QJsonObject answer = client.request("login", loginData("bob", "pw"));
-    QCOMPARE(answer.value("data")["is_logged_in"], QJsonValue(false));
-    QTRY_COMPARE(disconnected.size(), 1);
-    QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-}
-
-void TstFarmSim::accountQueriesEchoCustom()
-{
-    Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    client.request("login", loginData("alice", "pw"));
-    const QJsonObject custom{{"scene", "A"}, {"action", "pauseUpload"}};
-    QJsonObject answer = client.request("getRenderpoints", {{"virtual", true}}, custom);
-    QCOMPARE(answer.value("action").toString(), QString("getRenderpoints"));
-    QCOMPARE(answer.value("custom").toObject(), custom);
-    QCOMPARE(answer.value("data")["result"].toDouble(), 42.5);
-    QCOMPARE(client.request("getUserInfo", {}).value("data").toObject(),
-             (QJsonObject{{"isTrial", true}, {"username", "alice"}}));
-    QCOMPARE(client.request("getTeams", {}).value("data")["teams"].toArray(),
-             sim->accounts().find("alice")->teams());
-
-    QVERIFY(sim->setRenderPoints("alice", -1));
-    QVERIFY(sim->setTrial("alice", false));
-    QCOMPARE(client.request("getRenderpoints", {}).value("data")["result"].toDouble(), -1.0);
-    QCOMPARE(client.request("getUserInfo", {}).value("data")["isTrial"], QJsonValue(false));
-}
-
-void TstFarmSim::userTokenIsRecorded()
-{
-    Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    client.request("login", loginData("alice", "pw"));
-    const QJsonObject custom{{"linkUrl", "http://127.0.0.1/portal?x=1"}};
-    const QJsonObject answer = client.request("getUserToken", {{"scene", ""}}, custom);
-    QCOMPARE(answer.value("custom").toObject(), custom);
-    const QString token = answer.value("data")["token"].toString();
-    QVERIFY(token.size() >= 16);
-    QCOMPARE(sim->issuedTokens("alice"), QStringList{token});
-    QCOMPARE(sim->userForToken(token), QString("alice"));
-}
-
-void TstFarmSim::requestsBeforeLoginAreNotAnswered()
-{
-    Client client;
-    QSignalSpy received(sim.get(), &FarmSimulator::messageReceived);
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    client.send("getUserInfo", {});
-    QVERIFY(received.wait(5000));
-    QCOMPARE(received.at(0).at(2).toString(), QString("getUserInfo"));
-    // Answers keep request order, so the first answer is the login's.
-    QCOMPARE(client.request("login", loginData("alice", "pw")).value("action").toString(), QString("login"));
-    QCOMPARE(client.texts.size(), 1);
-}
-
-void TstFarmSim::unknownPathIsRefused()
-{
+    // Another path than the queue's socket is refused.
     QSignalSpy refused(sim.get(), &FarmSimulator::connectionRefused);
     QUrl url = sim->socketUrl("alice");
     url.setPath("/queue/other");
-    Client client;
-    QSignalSpy disconnected(&client.socket, &QWebSocket::disconnected);
-    client.socket.open(url);
-    QVERIFY(disconnected.wait(5000));
+    Client stranger;
+    QSignalSpy gone(&stranger.socket, &QWebSocket::disconnected);
+    stranger.socket.open(url);
+    QVERIFY(gone.wait(5000));
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.at(0).at(0).toString(), QString("/queue/other"));
     QCOMPARE(sim->connectionCount(), 0);
-}
+    FarmSimulator exposed;
+    QVERIFY(!exposed.listen(QHostAddress::AnyIPv4, 0));
 
-void TstFarmSim::recordsEveryMessageInOrder()
-{
+    // A login as somebody else than the socket's user closes the socket.
+    Client impostor;
+    QSignalSpy closed(&impostor.socket, &QWebSocket::disconnected);
+    QVERIFY(!impostor.login(sim->socketUrl("alice"), "bob"));
+    QTRY_COMPARE(closed.size(), 1);
+    QCOMPARE(impostor.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    QVERIFY(!sim->isLoggedIn("bob") && !sim->isLoggedIn("alice"));
+
+    // Requests before the login are recorded, not answered; broken text is recorded too.
     Client client;
     QVERIFY(client.open(sim->socketUrl("alice")));
-    client.request("login", loginData("alice", "pw"));
-    client.send("ping", {});
-    client.send("sendResult", {{"result", "Received"}});
+    client.send("getUserInfo", {});
+    QVERIFY(client.login(sim->socketUrl("alice")));
+    QCOMPARE(client.texts.size(), 1);
     client.socket.sendTextMessage("{\"action\":");
     QTRY_COMPARE(sim->receivedCount(), 4);
     const QVector<FarmReceivedMessage> messages = sim->receivedMessages();
-    QStringList actions;
-    for (const FarmReceivedMessage& message : messages)
-        actions << message.action;
-    QCOMPARE(actions, (QStringList{"login", "ping", "sendResult", ""}));
-    QCOMPARE(messages.at(2).object.value("data")["result"].toString(), QString("Received"));
+    QCOMPARE(messages.at(1).action, QString("getUserInfo"));
+    QCOMPARE(messages.at(2).action, QString("login"));
     QCOMPARE(messages.at(3).text, QString("{\"action\":"));
-    QVERIFY(!messages.at(3).isValid);
-    QCOMPARE(messages.at(1).user, QString("alice"));
-    QCOMPARE(messages.at(1).path, QString("/queue/socket"));
-    QVERIFY(messages.at(0).time <= messages.at(3).time);
-    QCOMPARE(sim->receivedMessages("ping").size(), 1);
+    QVERIFY(!messages.at(3).isValid && messages.at(2).isValid);
+    QCOMPARE(messages.at(2).user, QString("alice"));
+    QCOMPARE(messages.at(2).path, QString("/queue/socket"));
 }
 
-void TstFarmSim::prefixAndEncodedUserName()
+void TstFarmSim::namesAndPaths_data()
 {
-    QSignalSpy opened(sim.get(), &FarmSimulator::connectionOpened);
-    Client client;
-    // Built the way the client builds it: template base + encoded name.
-    const QString base = sim->serverUrl().toString() + "/eu1";
-    const QUrl url(base + "/queue/socket?username=" + QUrl::toPercentEncoding("a&b #c"), QUrl::TolerantMode);
-    QVERIFY(client.open(url));
-    QCOMPARE(opened.size(), 1);
-    QCOMPARE(opened.at(0).at(1).toString(), QString("a&b #c"));
-    QCOMPARE(opened.at(0).at(2).toString(), QString("eu1"));
-    QCOMPARE(client.request("login", loginData("a&b #c", "pw")).value("data")["is_logged_in"], QJsonValue(true));
-    QCOMPARE(sim->receivedMessages().at(0).prefix, QString("eu1"));
-    QCOMPARE(sim->connectionPrefixes("a&b #c"), QStringList{"eu1"});
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("safeName");
+    QTest::addColumn<bool>("safePath");
+    QTest::newRow("plain") << "Job A" << true << true;
+    QTest::newRow("dots inside") << "a..b" << true << true;
+    QTest::newRow("colon") << "a:b" << true << false;
+    QTest::newRow("slash") << "tex/a.png" << false << true;
+    for (const char* unsafe : {"", ".", "..", "tex\\a.png", "a\x01" "b", "a\nb", "tex/../../x", "/etc/passwd", "C:/x",
+                               "tex//a", "tex/"})
+        QTest::newRow(("unsafe: " + QByteArray(unsafe).toPercentEncoding()).constData()) << unsafe << false << false;
 }
 
-void TstFarmSim::pushesAndCloseReachClient()
+void TstFarmSim::namesAndPaths()
 {
-    Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    client.request("login", loginData("alice", "pw"));
-    QCOMPARE(sim->pushToUser("alice", {{"action", "renderpointsBought"}}), 1);
-    QCOMPARE(sim->pushRawToUser("alice", "{\"action\":\"getRend"), 1);
-    QTRY_COMPARE(client.texts.size(), 3);
-    QCOMPARE(client.texts.at(1), QString("{\"action\":\"renderpointsBought\"}"));
-    QCOMPARE(client.texts.at(2), QString("{\"action\":\"getRend"));
-    QCOMPARE(sim->pushToUser("bob", {{"action", "x"}}), 0);
-
-    QSignalSpy closed(sim.get(), &FarmSimulator::connectionClosed);
-    QCOMPARE(sim->closeUserConnections("alice", QWebSocketProtocol::CloseCodeGoingAway, "bye"), 1);
-    QTRY_COMPARE(client.socket.state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
-    QCOMPARE(client.socket.closeReason(), QString("bye"));
-    QTRY_COMPARE(closed.size(), 1);
-    QCOMPARE(sim->connectionCount(), 0);
+    QFETCH(QString, text);
+    QFETCH(bool, safeName);
+    QTEST(FarmStorage::isSafeName(text), "safeName");
+    QTEST(FarmStorage::isSafeRelativePath(text), "safePath");
+    QCOMPARE(sim->uploadDir(text).isEmpty(), !safeName);
+    QCOMPARE(sim->outputDir("alice", text).isEmpty(), !safeName);
+    if (safeName)
+        return;
+    // A user of that name gets no folders at all.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be a folder name"));
+    const FarmUserState* state = sim->ensureUserState(text);
+    QVERIFY(state->uploadDir().isEmpty() && state->outputDir().isEmpty() && state->jobOutputDir("Job").isEmpty());
+    QVERIFY(QDir(dir->filePath("storage/upload")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    QVERIFY(QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() <= 1);
 }
 
-void TstFarmSim::stopAndResumeListeningOnSamePort()
+void TstFarmSim::checkFiles_data()
 {
-    const quint16 port = sim->serverPort();
-    sim->stopListening();
-    QVERIFY(!sim->isListening());
-    Client refused;
-    QSignalSpy failed(&refused.socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error));
-    refused.socket.open(sim->socketUrl("alice"));
-    QVERIFY(failed.wait(5000));
-    QVERIFY(sim->resumeListening());
-    QCOMPARE(sim->serverPort(), port);
-    Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    QCOMPARE(client.request("login", loginData("alice", "pw")).value("data")["is_logged_in"], QJsonValue(true));
+    QTest::addColumn<bool>("withScene");
+    QTest::addColumn<qint64>("textureOnDisk"); // -1: absent
+    QTest::addColumn<QString>("extraCfgPath");
+    QTest::addColumn<QStringList>("errors");
+    QTest::newRow("complete") << true << qint64(5) << "" << QStringList();
+    QTest::newRow("texture missing") << true << qint64(-1) << "" << QStringList{"missing: tex/wood.png"};
+    QTest::newRow("texture short") << true << qint64(3) << ""
+                                   << QStringList{"size of tex/wood.png: 3 bytes, expected 5"};
+    QTest::newRow("scene package missing") << false << qint64(5) << "" << QStringList{"missing: Job A"};
+    QTest::newRow("path climbs out") << true << qint64(5) << "../outside.txt"
+                                     << QStringList{"refused path: ../outside.txt"};
+    QTest::newRow("absolute path") << true << qint64(5) << "/etc/hostname"
+                                   << QStringList{"refused path: /etc/hostname"};
 }
 
-void TstFarmSim::secureSocket()
+void TstFarmSim::checkFiles()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString cert = dir.filePath("cert.pem");
-    const QString key = dir.filePath("key.pem");
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
-                              "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert});
-    if (!openssl.waitForStarted())
-        QSKIP("openssl is not installed");
-    QVERIFY(openssl.waitForFinished(60000));
-    QVERIFY2(openssl.exitCode() == 0, openssl.readAll().constData());
-
-    sim = std::make_unique<FarmSimulator>();
-    sim->setAccounts(FarmAccounts());
-    FarmAccount alice;
-    alice.user = "alice";
-    alice.password = "pw";
-    sim->accounts().insert(alice);
-    QString error;
-    QVERIFY2(sim->loadTls(cert, key, &error), qPrintable(error));
-    QVERIFY(sim->listen());
-    QCOMPARE(sim->serverUrl().scheme(), QString("wss"));
-
+    QFETCH(bool, withScene);
+    QFETCH(qint64, textureOnDisk);
+    QFETCH(QString, extraCfgPath);
+    QFETCH(QStringList, errors);
     Client client;
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(tls.caCertificates() + QSslCertificate::fromPath(cert));
-    tls.setProtocol(QSsl::TlsV1_2OrLater);
-    client.socket.setSslConfiguration(tls);
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    QCOMPARE(client.request("login", loginData("alice", "pw")).value("data")["is_logged_in"], QJsonValue(true));
+    QVERIFY(client.login(sim->socketUrl("alice")));
+    QVector<FarmFileEntry> listed{{"tex/wood.png", 5}, {"model/house.abc", 3}};
+    if (!extraCfgPath.isEmpty())
+        listed.append({extraCfgPath, 1});
+    QVERIFY(writeUploadedJob(upload(), "Job A", listed, false));
+    QVERIFY(writeBytes(upload() + "/model/house.abc", "abc"));
+    QVERIFY(writeBytes(dir->filePath("storage/upload/outside.txt"), "x")); // reachable only through ".."
+    if (!withScene)
+        QVERIFY(QFile::remove(upload() + "/Job A"));
+    if (textureOnDisk >= 0)
+        QVERIFY(writeBytes(upload() + "/tex/wood.png", QByteArray(int(textureOnDisk), 't')));
+    QVERIFY(writeBytes(upload() + "/Job A.ischecked", "")); // an earlier check
+
+    const QJsonObject answer = client.request("checkFiles", {{"scene", "Job A"}, {"uploadMethod", "SFTP"}},
+                                              QJsonObject{{"scene", "Job A"}});
+    QCOMPARE(answer.value("custom")["scene"].toString(), QString("Job A"));
+    QCOMPARE(answer.value("data")["result"].toBool(), errors.isEmpty());
+    QCOMPARE(answer.value("data")["errors"].toString(), errors.join('\n'));
+    QCOMPARE(QFileInfo::exists(upload() + "/Job A.ischecked"), errors.isEmpty());
+
+    // Folders are made only inside the upload folder.
+    const QJsonObject dirs = client.request(
+        "createDirs", {{"dirs", QJsonArray{"tex/maps", "../evil", "/abs", "a\\b", "C:/x", "tex/../../evil2"}}});
+    QCOMPARE(dirs.value("data")["result"], QJsonValue(false));
+    QCOMPARE(dirs.value("data")["errors"].toString().split('\n'),
+             (QStringList{"refused path: ../evil", "refused path: /abs", "refused path: a\\b", "refused path: C:/x",
+                          "refused path: tex/../../evil2"}));
+    QVERIFY(QFileInfo(upload() + "/tex/maps").isDir());
+    QCOMPARE(QDir(dir->filePath("storage/upload")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{"alice", "outside.txt"}));
+    QCOMPARE(client.request("createDirs", {{"dirs", QJsonArray{"assets/a", "assets/b"}}}).value("data").toObject(),
+             (QJsonObject{{"result", true}, {"errors", ""}}));
 }
 
-void TstFarmSim::programPrintsUrlAndStopsOnSigterm()
+void TstFarmSim::jobLifeCycle()
 {
-    const QString program = QCoreApplication::applicationDirPath() + "/farmsim";
-    if (!QFileInfo::exists(program))
-        QSKIP("farmsim is not built next to the test");
-    QTemporaryDir dir;
-    QFile accounts(dir.filePath("accounts.json"));
-    QVERIFY(accounts.open(QIODevice::WriteOnly));
-    accounts.write(kAccounts);
-    accounts.close();
-
-    QProcess refused;
-    refused.start(program, {"--listen", "0.0.0.0:0", "--accounts", accounts.fileName()});
-    QVERIFY(refused.waitForFinished(10000));
-    QVERIFY(refused.exitCode() != 0);
-
-    QProcess farmsim;
-    farmsim.start(program, {"--listen", "127.0.0.1:0", "--accounts", accounts.fileName(), "--projects", "5"});
-    QTRY_VERIFY_WITH_TIMEOUT(farmsim.canReadLine(), 10000);
-    const QString line = QString::fromUtf8(farmsim.readLine()).trimmed();
-    QVERIFY2(QRegularExpression("^listening on ws://127\\.0\\.0\\.1:\\d+$").match(line).hasMatch(), qPrintable(line));
+    sim->setRenderPace(10);
     Client client;
-    QVERIFY(client.open(QUrl(line.mid(13) + "/queue/socket?username=alice")));
-    QCOMPARE(client.request("login", loginData("alice", "pw")).value("data")["is_logged_in"], QJsonValue(true));
-    // Every account has the projects --projects asked for.
+    QVERIFY(client.login(sim->socketUrl("alice")));
+    const QJsonObject custom{{"scene", "Job A"}};
+    QCOMPARE(client.request("setuploadstarted", {{"scene", "Job A"}, {"teamid", 7}}, custom).value("data").toObject(),
+             (QJsonObject{{"result", true}}));
+    client.send("setUploadProgress", {{"scene", "Job A"}, {"progress", 42}}, custom);
+    QTRY_COMPARE(sim->userState("alice")->uploadProgress.value("Job A"), 42);
+    QVERIFY(writeUploadedJob(upload(), "Job A", {{"tex/wood.png", 5}}));
+    QVERIFY(client.request("checkFiles", {{"scene", "Job A"}}, custom).value("data")["result"].toBool());
+    QCOMPARE(sim->projectNames("alice"), QStringList());
+    client.request("setuploadchecked", {{"scene", "Job A"}, {"custom", "VK"}}, custom);
+    QCOMPARE(sim->project("alice", "Job A")->status, QString("RENDERABLE"));
+    QCOMPARE(sim->project("alice", "Job A")->teamId, 7);
+
+    // Paused after the first of four frames, then rendered to the end.
+    QSignalSpy frames(sim.get(), &FarmSimulator::frameRendered);
+    connect(sim.get(), &FarmSimulator::frameRendered, this, [this](const QString& user, const QString& name, int frame) {
+        if (frame == 1)
+            sim->setProjectStatus(user, name, "PAUSED");
+    });
+    const int from = client.texts.size();
+    const QString id = client.request("addjob", {{"scene", "Job A"}}, custom).value("data")["id"].toString();
+    QVERIFY(!id.isEmpty());
+    QTRY_COMPARE(frames.size(), 1);
+    QVERIFY(!sim->userState("alice")->renderer("Job A")->isRunning());
+    QCOMPARE(client.request("getProgressInfos", {{"id", id}}).value("data").toObject(),
+             (QJsonObject{{"id", id}, {"scene", "Job A"}, {"State", "PAUSED"}, {"started", "1"}, {"engines", "4"},
+                          {"ispaid", "1"}, {"paused", true}, {"progress", "25"}}));
+    QVERIFY(sim->setProjectStatus("alice", "Job A", "RENDERING"));
+    QTRY_COMPARE(sim->project("alice", "Job A")->status, QString("RENDERED"));
+    QCOMPARE(frames.size(), 4);
+    QTRY_COMPARE(client.dataOf("jobStateChange", "state"),
+                 (QStringList{"RENDERABLE", "QUEUED", "RENDERING", "PAUSED", "RENDERING", "RENDERED"}));
+    QCOMPARE(client.dataOf("jobStateChange", "jobid").filter(id).size(), 6);
+    QCOMPARE(client.dataOf("frameStateChange", "frame"), (QStringList{"1", "2", "3", "4"}));
+    // The answer comes before the events it causes.
+    QVERIFY(client.indexOf("addjob", from) < client.indexOf("jobStateChange", from));
+    QTRY_VERIFY(!sim->userState("alice")->renderer("Job A"));
+
+    // Frames of known content in the output folder, listed; nothing outside it.
+    const QString output = sim->outputDir("alice", "Job A");
+    QCOMPARE(FarmStorage::listFiles(output, true), FarmRenderer::outputFiles(4));
+    QCOMPARE(readAll(output + "/frame_0001.png"), FarmRenderer::fileContent("Job A", "frame_0001.png", 
+                                                                            QFileInfo(output + "/frame_0001.png").size()));
+    const QJsonObject listing = client.request("getOutputDir", {{"scene", "Job A"}, {"size", true}}, custom);
+    QCOMPARE(listing.value("custom").toObject(), custom);
+    QCOMPARE(listing.value("data")["folders"].toArray(), (QJsonArray{QJsonObject{{"file", "passes"}}}));
+    QCOMPARE(listing.value("data")["files"].toArray(), fileArray(FarmRenderer::outputFiles(4)));
+    QCOMPARE(client.request("getOutputDir", {{"scene", "../alice"}}).value("data").toObject(),
+             (QJsonObject{{"folders", QJsonArray()}, {"files", QJsonArray()}}));
+
+    // Zips and overlays stay inside the job's folders.
+    const auto result = [&client](const QString& action, const QString& picture) {
+        return client.request(action, {{"scene", "Job A"}, {"picture", picture}}).value("data").toObject();
+    };
+    QCOMPARE(result("pack", "passes")["result"], QJsonValue(true));
+    QCOMPARE(result("pack", "../Job A/frame_0001.png")["result"], QJsonValue(false));
+    QCOMPARE(result("unpack", "tex/wood.png")["result"], QJsonValue(true));
+    QCOMPARE(result("unpack", "../alice/Job A")["result"], QJsonValue(false));
+    QCOMPARE(result("generateOverlay", "frame_0001.png"),
+             (QJsonObject{{"result", true}, {"filename", "frame_0001_overlaid.png"}}));
+    QCOMPARE(readAll(output + "/frame_0001_overlaid.png"), readAll(output + "/frame_0001.png") + "OVERLAY");
+    QCOMPARE(result("generateOverlay", "missing.png"), (QJsonObject{{"result", false}, {"filename", ""}}));
+
+    // The texture cache knows what was uploaded, and what it was given.
+    const QString md5 = QCryptographicHash::hash(QByteArray(5, 'x'), QCryptographicHash::Md5).toHex();
+    QCOMPARE(client.request("textureCacheLookup", {{"checksum", md5}}).value("data").toObject(),
+             (QJsonObject{{"onlinePath", "tex/wood.png"}, {"checksum", md5}, {"result", "found"}}));
+    sim->addCachedTexture("abc123", "cache/abc123.png");
+    QCOMPARE(client.request("textureCacheLookup", {{"checksum", "abc123"}}).value("data")["onlinePath"],
+             QJsonValue("cache/abc123.png"));
+    QCOMPARE(client.request("textureCacheLookup", {{"checksum", "0000"}}).value("data")["result"],
+             QJsonValue("notfound"));
+
+    // Deleted: the client is told, the job's files go, shared textures stay.
+    QVERIFY(writeUploadedJob(upload(), "Job B", {{"tex/wood.png", 5}}));
+    QVERIFY(!sim->deleteProject("alice", "nope"));
+    QVERIFY(sim->deleteProject("alice", "Job A"));
+    QCOMPARE(client.waitFor("projectDeleted").value("data").toObject(), custom);
+    QCOMPARE(sim->projectNames("alice"), QStringList());
+    QVERIFY(!QFileInfo::exists(output));
+    QCOMPARE(QDir(upload()).entryList(QDir::Files), (QStringList{"Job B", "Job B.cfg", "Job B.jpg"}));
+    QVERIFY(QFileInfo::exists(upload() + "/tex/wood.png"));
+}
+
+void TstFarmSim::projectsListAndPushes()
+{
+    const QString idA = sim->addProject("alice", "Job A", "QUEUED");
+    sim->addProject("alice", "Job B", "ERROR_REND");
+    FarmProject* b = sim->project("alice", "Job B");
+    b->isPaid = false;
+    b->errorText = "engine crashed";
+    QCOMPARE(sim->addProjects("alice", 3), 3);
+    QCOMPARE(sim->addProjects("alice", 3), 3); // a second batch goes on round the states
+    Client client;
+    QVERIFY(client.login(sim->socketUrl("alice")));
     const QJsonArray projects = client.request("getProjectStates", {}).value("data")["projects"].toArray();
-    QCOMPARE(projects.size(), 5);
-    QCOMPARE(projects.at(4).toObject().value("name"), QJsonValue("project00005"));
-    farmsim.terminate();
-    QVERIFY(farmsim.waitForFinished(10000));
-    QCOMPARE(farmsim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(farmsim.exitCode(), 0);
-    QVERIFY(farmsim.readAllStandardOutput().isEmpty());
+    QCOMPARE(projects.size(), 8);
+    QCOMPARE(projects.at(0).toObject(),
+             (QJsonObject{{"name", "Job A"}, {"id", idA}, {"status", "QUEUED"}, {"teamid", "0"}, {"isTrial", false},
+                          {"isPaid", true}, {"download_enabled", true}, {"queued", true}, {"server_download", 1},
+                          {"restartDownloadCount", 0}, {"error_text", ""}}));
+    QCOMPARE(projects.at(1)["error_text"], QJsonValue("engine crashed"));
+    QStringList names, statuses;
+    for (int i = 2; i < projects.size(); ++i) {
+        QCOMPARE(projects.at(i).toObject().keys(), projects.at(0).toObject().keys());
+        names << projects.at(i)["name"].toString();
+        statuses << projects.at(i)["status"].toString();
+    }
+    QCOMPARE(names.first(), QString("project00001"));
+    QCOMPARE(names.last(), QString("project00006"));
+    QCOMPARE(statuses, (QStringList{"QUEUED", "RENDERING", "RENDERED", "PAUSED", "QUEUED", "RENDERING"}));
+    // Nothing renders: the rendered ones are complete, the others stay where they are.
+    QCOMPARE(client.request("getProgressInfos", {{"scene", "project00003"}}).value("data")["progress"], QJsonValue("100"));
+    QCOMPARE(client.request("getProgressInfos", {{"scene", "project00002"}}).value("data")["progress"], QJsonValue("0"));
+    QCOMPARE(client.request("getProgressInfos", {{"scene", "Job B"}}).value("data")["ispaid"], QJsonValue("0"));
+    // An unknown project is not answered.
+    int before = client.texts.size();
+    client.send("getProgressInfos", {{"id", "999999"}, {"scene", "nope"}});
+    QVERIFY(!client.request("getRenderpoints", {}).isEmpty());
+    QCOMPARE(client.indexOf("getProgressInfos", before), -1);
+
+    before = client.texts.size();
+    QSignalSpy changed(sim.get(), &FarmSimulator::projectStatusChanged);
+    QVERIFY(sim->setProjectStatus("alice", "Job A", "PAUSED"));
+    QVERIFY(!sim->setProjectStatus("alice", "nope", "PAUSED"));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(sim->pushFrameStateChange("alice", "Job A", 3), 1);
+    QCOMPARE(sim->pushProjectUploading("alice", "Job U"), 1);
+    QCOMPARE(sim->pushOutOfPoints("alice"), 1);
+    QCOMPARE(sim->pushOutOfPoints("bob"), 0);
+    QTRY_COMPARE(client.texts.size(), before + 4);
+    QCOMPARE(client.message(before), (QJsonObject{{"action", "jobStateChange"},
+                                                 {"data", QJsonObject{{"jobid", idA}, {"state", "PAUSED"}}}}));
+    QCOMPARE(client.message(before + 1),
+             (QJsonObject{{"action", "frameStateChange"},
+                          {"data", QJsonObject{{"jobid", idA}, {"id", idA}, {"scene", "Job A"}, {"frame", 3},
+                                               {"state", "RENDERED"}}}}));
+    QCOMPARE(client.message(before + 2),
+             (QJsonObject{{"action", "projectUploading"}, {"data", QJsonObject{{"scene", "Job U"}}}}));
+    QCOMPARE(client.message(before + 3), (QJsonObject{{"action", "jobOutOfPoints"}, {"data", QJsonObject()}}));
 }
 
-void TstFarmSim::sshInfoPortsOrError()
+void TstFarmSim::maintenanceAnswers()
 {
     Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    client.request("login", loginData("alice", "pw"));
+    QVERIFY(client.login(sim->socketUrl("alice")));
     const QJsonObject request{{"localPort1", 5053}, {"localPort2", 5054}, {"localPort3", 5055},
                               {"serverHost", "licence.local"}, {"licenseCount", 2}, {"licenseLimit", 2}};
-    QCOMPARE(client.request("sshInfo", request).value("data").toObject(),
-             (QJsonObject{{"port1", "47001"}, {"port2", "47002"}, {"port3", "47003"}}));
-    sim->setSshInfoFailures("alice", 2);
-    sim->setSshInfoPorts("alice", 50001, 50002, 50003);
-    QCOMPARE(client.request("sshInfo", request).value("data").toObject(), (QJsonObject{{"Error", true}}));
-    QCOMPARE(client.request("sshInfo", request).value("data").toObject(), (QJsonObject{{"Error", true}}));
-    QCOMPARE(client.request("sshInfo", request).value("data").toObject(),
-             (QJsonObject{{"port1", "50001"}, {"port2", "50002"}, {"port3", "50003"}}));
-    sim->setSshInfoFailures("alice", -1);
+    const auto sshInfo = [&] { return client.request("sshInfo", request).value("data").toObject(); };
+    QCOMPARE(sshInfo(), (QJsonObject{{"port1", "47001"}, {"port2", "47002"}, {"port3", "47003"}}));
+    sim->setSshInfoFailures("alice", -1); // for ever
     for (int i = 0; i < 3; ++i)
-        QCOMPARE(client.request("sshInfo", request).value("data")["Error"], QJsonValue(true));
+        QCOMPARE(sshInfo(), (QJsonObject{{"Error", true}}));
     QCOMPARE(sim->receivedMessages("sshInfo").at(0).object.value("data").toObject(), request);
-}
 
-void TstFarmSim::autoupdateAndPluginConfig()
-{
-    Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    client.request("login", loginData("alice", "pw"));
     QCOMPARE(client.request("autoupdate", {{"custom", "autoupdate"}}).value("data").toObject(),
              (QJsonObject{{"content", QJsonObject{{"version", "1.0"}, {"build", 0}, {"files", QJsonArray()}}}}));
-    const QJsonObject content{{"version", "1.2"}, {"build", 7}, {"files", QJsonArray{"KiteClient.exe:1234"}}};
-    sim->setAutoupdateContent(content);
-    QCOMPARE(client.request("autoupdate", {{"custom", "autoupdate"}}).value("data")["content"].toObject(), content);
-
-    sim->setPluginConfig("max", 5, "[plugins]\r\nvray=1\r\n");
-    QCOMPARE(client.request("getPluginConfig", {{"program", "max"}}).value("data").toObject(),
-             (QJsonObject{{"program", "max"}, {"version", 5}, {"content", "[plugins]\r\nvray=1\r\n"}}));
     QCOMPARE(client.request("getPluginConfig", {{"program", "c4d"}}).value("data").toObject(),
              (QJsonObject{{"program", "c4d"}, {"version", 0}, {"content", ""}}));
-}
 
-void TstFarmSim::sendFileIsRecorded()
-{
-    Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
-    client.request("login", loginData("alice", "pw"));
-    QSignalSpy received(sim.get(), &FarmSimulator::fileReceived);
-    const QString content = QString::fromUtf8("file date: Mon Jan 1 10:00:00 2024\nline \xc3\xa4\n");
-    client.send("sendFile", {{"filename", "logFile.log"}, {"content", content}});
-    client.send("sendFile", {{"filename", "../settings.ini"}, {"content", ""}});
-    QTRY_COMPARE(received.size(), 2);
-    QCOMPARE(received.at(0), (QVariantList{"alice", "logFile.log"}));
+    // Files are kept as sent, whatever their name; nothing is answered.
+    client.send("sendFile", {{"filename", "../settings.ini"}, {"content", "line \u00e4\n"}});
+    QVERIFY(!client.request("getRenderpoints", {}).isEmpty());
+    QCOMPARE(client.indexOf("sendFile"), -1);
     const QVector<FarmReceivedFile> files = sim->receivedFiles("alice");
-    QCOMPARE(files.size(), 2);
-    QCOMPARE(files.at(0).fileName, QString("logFile.log"));
-    QCOMPARE(files.at(0).content, content.toUtf8());
-    QCOMPARE(files.at(0).size(), qint64(content.toUtf8().size()));
-    QCOMPARE(files.at(1).fileName, QString("../settings.ini"));
-    QCOMPARE(files.at(1).size(), qint64(0));
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(files.at(0).fileName, QString("../settings.ini"));
+    QCOMPARE(files.at(0).content, QString("line \u00e4\n").toUtf8());
     QVERIFY(sim->receivedFiles("bob").isEmpty());
-    // Not answered.
-    QCOMPARE(client.request("getRenderpoints", {}).value("action").toString(), QString("getRenderpoints"));
-    QCOMPARE(client.texts.size(), 2);
 }
 
 void TstFarmSim::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("storage");
-    QTest::addColumn<int>("paceMs");
-    QTest::addColumn<int>("frames");
-    QTest::addColumn<int>("projects");
     const QStringList base{"farmsim", "--accounts", "a.json"};
-    QTest::newRow("defaults") << base << true << "" << 500 << 4 << 0;
+    QTest::newRow("defaults") << base << true;
     QTest::newRow("all") << base + QStringList{"--storage", "/tmp/farm", "--pace-ms", "0", "--frames", "12",
-                                               "--projects", "5000"}
-                         << true << "/tmp/farm" << 0 << 12 << 5000;
-    QTest::newRow("negative pace") << base + QStringList{"--pace-ms", "-5"} << false << "" << 500 << 4 << 0;
-    QTest::newRow("frames not a number") << base + QStringList{"--frames", "many"} << false << "" << 500 << 4 << 0;
-    QTest::newRow("negative projects") << base + QStringList{"--projects", "-1"} << false << "" << 500 << 4 << 0;
-    QTest::newRow("no accounts") << QStringList{"farmsim", "--storage", "/tmp/farm"} << false << "" << 500 << 4 << 0;
+                                               "--projects", "5000"} << true;
+    QTest::newRow("negative pace") << base + QStringList{"--pace-ms", "-5"} << false;
+    QTest::newRow("frames not a number") << base + QStringList{"--frames", "many"} << false;
+    QTest::newRow("negative projects") << base + QStringList{"--projects", "-1"} << false;
+    QTest::newRow("not loopback") << base + QStringList{"--listen", "0.0.0.0:0"} << false;
+    QTest::newRow("no accounts") << QStringList{"farmsim", "--storage", "/tmp/farm"} << false;
 }
 
 void TstFarmSim::commandLine()
@@ -454,10 +493,51 @@ void TstFarmSim::commandLine()
     QCOMPARE(error.isEmpty(), ok);
     if (!ok)
         return;
-    QTEST(options.storageDir, "storage");
-    QTEST(options.paceMs, "paceMs");
-    QTEST(options.frames, "frames");
-    QTEST(options.projects, "projects");
+    const bool all = arguments.size() > 3;
+    QCOMPARE(options.storageDir, all ? QString("/tmp/farm") : QString());
+    QCOMPARE(options.paceMs, all ? 0 : 500);
+    QCOMPARE(options.frames, all ? 12 : 4);
+    QCOMPARE(options.projects, all ? 5000 : 0);
+}
+
+void TstFarmSim::programFromTheCommandLine()
+{
+    const QString program = QCoreApplication::applicationDirPath() + "/farmsim";
+    if (!QFileInfo::exists(program))
+        QSKIP("farmsim is not built next to the test");
+    const QString accounts = dir->filePath("accounts.json");
+    QVERIFY(writeBytes(accounts, kAccounts));
+    const QString storage = dir->filePath("program-storage");
+    // Refused: an address off this machine, a bad option.
+    for (const QStringList& bad : {QStringList{"--listen", "0.0.0.0:0"}, QStringList{"--frames", "two"}}) {
+        QProcess refused;
+        refused.start(program, QStringList{"--accounts", accounts} + bad);
+        QVERIFY(refused.waitForFinished(10000));
+        QCOMPARE(refused.exitCode(), 2);
+    }
+
+    QProcess farmsim;
+    farmsim.start(program, {"--listen", "127.0.0.1:0", "--accounts", accounts, "--storage", storage, "--pace-ms",
+                            "0", "--frames", "2", "--projects", "5"});
+    QTRY_VERIFY_WITH_TIMEOUT(farmsim.canReadLine(), 10000);
+    const QString line = QString::fromUtf8(farmsim.readLine()).trimmed();
+    QVERIFY2(QRegularExpression("^listening on ws://127\\.0\\.0\\.1:\\d+$").match(line).hasMatch(), qPrintable(line));
+    Client client;
+    QVERIFY(client.login(QUrl(line.mid(13) + "/queue/socket?username=alice")));
+    const QJsonArray projects = client.request("getProjectStates", {}).value("data")["projects"].toArray();
+    QCOMPARE(projects.size(), 5);
+    QCOMPARE(projects.at(4)["name"], QJsonValue("project00005"));
+
+    QVERIFY(writeUploadedJob(storage + "/upload/alice", "Job P", {{"tex/wood.png", 5}}));
+    QVERIFY(client.request("checkFiles", {{"scene", "Job P"}}).value("data")["result"].toBool());
+    QVERIFY(!client.request("addjob", {{"scene", "Job P"}}).value("data")["id"].toString().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(client.dataOf("jobStateChange", "state").contains("RENDERED"), 10000);
+    QCOMPARE(FarmStorage::listFiles(storage + "/output/alice/Job P", true), FarmRenderer::outputFiles(2));
+    farmsim.terminate();
+    QVERIFY(farmsim.waitForFinished(10000));
+    QCOMPARE(farmsim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(farmsim.exitCode(), 0);
+    QVERIFY(farmsim.readAllStandardOutput().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstFarmSim)
