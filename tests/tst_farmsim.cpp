@@ -5,7 +5,6 @@
 #include "farmaccounts.h"
 #include "farmproject.h"
 #include "farmrenderer.h"
-#include "farmsimoptions.h"
 #include "farmsimulator.h"
 #include "farmstorage.h"
 
@@ -132,9 +131,6 @@ private slots:
     void checkFiles();
     void jobLifeCycle();
     void projectsListAndPushes();
-    void maintenanceAnswers();
-    void commandLine_data();
-    void commandLine();
     void programFromTheCommandLine();
 
 private:
@@ -439,67 +435,6 @@ void TstFarmSim::projectsListAndPushes()
     QCOMPARE(client.message(before + 3), (QJsonObject{{"action", "jobOutOfPoints"}, {"data", QJsonObject()}}));
 }
 
-void TstFarmSim::maintenanceAnswers()
-{
-    Client client;
-    QVERIFY(client.login(sim->socketUrl("alice")));
-    const QJsonObject request{{"localPort1", 5053}, {"localPort2", 5054}, {"localPort3", 5055},
-                              {"serverHost", "licence.local"}, {"licenseCount", 2}, {"licenseLimit", 2}};
-    const auto sshInfo = [&] { return client.request("sshInfo", request).value("data").toObject(); };
-    QCOMPARE(sshInfo(), (QJsonObject{{"port1", "47001"}, {"port2", "47002"}, {"port3", "47003"}}));
-    sim->setSshInfoFailures("alice", -1); // for ever
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(sshInfo(), (QJsonObject{{"Error", true}}));
-    QCOMPARE(sim->receivedMessages("sshInfo").at(0).object.value("data").toObject(), request);
-
-    QCOMPARE(client.request("autoupdate", {{"custom", "autoupdate"}}).value("data").toObject(),
-             (QJsonObject{{"content", QJsonObject{{"version", "1.0"}, {"build", 0}, {"files", QJsonArray()}}}}));
-    QCOMPARE(client.request("getPluginConfig", {{"program", "c4d"}}).value("data").toObject(),
-             (QJsonObject{{"program", "c4d"}, {"version", 0}, {"content", ""}}));
-
-    // Files are kept as sent, whatever their name; nothing is answered.
-    client.send("sendFile", {{"filename", "../settings.ini"}, {"content", "line \u00e4\n"}});
-    QVERIFY(!client.request("getRenderpoints", {}).isEmpty());
-    QCOMPARE(client.indexOf("sendFile"), -1);
-    const QVector<FarmReceivedFile> files = sim->receivedFiles("alice");
-    QCOMPARE(files.size(), 1);
-    QCOMPARE(files.at(0).fileName, QString("../settings.ini"));
-    QCOMPARE(files.at(0).content, QString("line \u00e4\n").toUtf8());
-    QVERIFY(sim->receivedFiles("bob").isEmpty());
-}
-
-void TstFarmSim::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("ok");
-    const QStringList base{"farmsim", "--accounts", "a.json"};
-    QTest::newRow("defaults") << base << true;
-    QTest::newRow("all") << base + QStringList{"--storage", "/tmp/farm", "--pace-ms", "0", "--frames", "12",
-                                               "--projects", "5000"} << true;
-    QTest::newRow("negative pace") << base + QStringList{"--pace-ms", "-5"} << false;
-    QTest::newRow("frames not a number") << base + QStringList{"--frames", "many"} << false;
-    QTest::newRow("negative projects") << base + QStringList{"--projects", "-1"} << false;
-    QTest::newRow("not loopback") << base + QStringList{"--listen", "0.0.0.0:0"} << false;
-    QTest::newRow("no accounts") << QStringList{"farmsim", "--storage", "/tmp/farm"} << false;
-}
-
-void TstFarmSim::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, ok);
-    FarmSimOptions options;
-    QString error;
-    QCOMPARE(FarmSimOptions::parse(arguments, options, error), ok);
-    QCOMPARE(error.isEmpty(), ok);
-    if (!ok)
-        return;
-    const bool all = arguments.size() > 3;
-    QCOMPARE(options.storageDir, all ? QString("/tmp/farm") : QString());
-    QCOMPARE(options.paceMs, all ? 0 : 500);
-    QCOMPARE(options.frames, all ? 12 : 4);
-    QCOMPARE(options.projects, all ? 5000 : 0);
-}
-
 void TstFarmSim::programFromTheCommandLine()
 {
     const QString program = QCoreApplication::applicationDirPath() + "/farmsim";
@@ -508,10 +443,13 @@ void TstFarmSim::programFromTheCommandLine()
     const QString accounts = dir->filePath("accounts.json");
     QVERIFY(writeBytes(accounts, kAccounts));
     const QString storage = dir->filePath("program-storage");
-    // Refused: an address off this machine, a bad option.
-    for (const QStringList& bad : {QStringList{"--listen", "0.0.0.0:0"}, QStringList{"--frames", "two"}}) {
+    // Refused: an address off this machine, bad numbers, no accounts.
+    const QStringList base{"--accounts", accounts};
+    for (const QStringList& bad : {base + QStringList{"--listen", "0.0.0.0:0"}, base + QStringList{"--frames", "two"},
+                                   base + QStringList{"--pace-ms", "-5"}, base + QStringList{"--projects", "-1"},
+                                   QStringList{"--storage", storage}}) {
         QProcess refused;
-        refused.start(program, QStringList{"--accounts", accounts} + bad);
+        refused.start(program, bad);
         QVERIFY(refused.waitForFinished(10000));
         QCOMPARE(refused.exitCode(), 2);
     }

@@ -86,18 +86,16 @@ private slots:
     void init();
     void cleanup();
 
-    void connectsAfterThePrompt_data();
-    void connectsAfterThePrompt();
-    void wrongPasswordIsLoggedAndEndsTheClient();
+    void logsInAtThePrompt_data();
+    void logsInAtThePrompt();
     void passwordHiddenAndPingAnswered();
     void unansweredPingReplacesTheClientAtOnce_data();
     void unansweredPingReplacesTheClientAtOnce();
     void endsWaitLongerAndLonger();
     void endingClientRestartsWithGrowingDelays_data();
     void endingClientRestartsWithGrowingDelays();
-    void switchedOffStartsNothingNotEvenTheDelayedStart();
     void stateFileWriteFailureIsLogged();
-    void disconnectAndPluginEndDropTheTunnel();
+    void switchedOffDisconnectedAndEndedWithThePlugin();
 
     void sshInfoRequestAndLicenceFile_data();
     void sshInfoRequestAndLicenceFile();
@@ -152,55 +150,47 @@ void TestTunnel::cleanup()
         qunsetenv(name);
 }
 
-void TestTunnel::connectsAfterThePrompt_data()
+void TestTunnel::logsInAtThePrompt_data()
 {
     QTest::addColumn<QString>("mode");
-    QTest::newRow("prompt, then greeting") << QStringLiteral("normal");
-    QTest::newRow("prompt and greeting in one read") << QStringLiteral("together");
+    QTest::addColumn<QString>("password"); // the one the client expects
+    QTest::newRow("prompt, then greeting") << "normal" << tunnelSecret;
+    QTest::newRow("prompt and greeting in one read") << "together" << tunnelSecret;
+    QTest::newRow("wrong password: logged, the client ends") << "normal" << "another-password";
 }
 
-void TestTunnel::connectsAfterThePrompt()
+void TestTunnel::logsInAtThePrompt()
 {
     QFETCH(QString, mode);
-    setMode(mode);
+    QFETCH(QString, password);
+    const bool ok = password == tunnelSecret;
+    setMode(mode, password);
     MessageCapture capture;
     ReverseTunnelProcess* tunnel = makeTunnel();
+    tunnel->reconnectTimeout = 600000; // a restart stays pending
     QSignalSpy connected(tunnel, &ReverseTunnelProcess::tunnelConnectedSignal);
     tunnel->connectTunnel();
     QVERIFY(tunnel->isStarted());
     QCOMPARE(tunnel->pingTimer->interval(), 60000);
-    QVERIFY(tunnel->pingTimer->isActive());
 
     QTRY_COMPARE(connected.count(), 1);
-    QCOMPARE(connected.first().first().toBool(), true);
-    QVERIFY(m_client->settings->licenseTunnelConnected);
-    QCOMPARE(readText(stateFile()), stateLine(true));
+    QCOMPARE(connected.first().first().toBool(), ok);
+    QCOMPARE(m_client->settings->licenseTunnelConnected, ok);
+    QCOMPARE(readText(stateFile()), stateLine(ok));
+    QCOMPARE(tunnel->pingTimer->isActive(), ok);
     // The host key is pinned; the password goes to the prompt, never on the command line.
     QCOMPARE(tunnel->program(), m_client->appDir() + QStringLiteral("/llinkorvk"));
     QVERIFY(recordText().startsWith(QStringLiteral(
         "args: -hostkey 3f:91:0c:7a:de:55:12:b8:6e:04:a9:c7:21:5d:e0:8b -R 47001:127.0.0.1:5053 "
-        "-R 47002:127.0.0.1:5054 -R 47003:127.0.0.1:5055 -C -P 54222 -ssh anna@127.0.0.1\npassword ok\n")));
+        "-R 47002:127.0.0.1:5054 -R 47003:127.0.0.1:5055 -C -P 54222 -ssh anna@127.0.0.1\npassword ")
+        + (ok ? "ok\n" : "wrong\n")));
     for (const QString& line : qAsConst(capture.messages))
         QVERIFY2(!line.contains(tunnelSecret), qPrintable(line));
     QVERIFY(!m_client->logText().contains(tunnelSecret));
-}
-
-void TestTunnel::wrongPasswordIsLoggedAndEndsTheClient()
-{
-    setMode(QStringLiteral("normal"), QStringLiteral("another-password"));
-    ReverseTunnelProcess* tunnel = makeTunnel();
-    tunnel->reconnectTimeout = 600000; // the restart stays pending
-    QSignalSpy connected(tunnel, &ReverseTunnelProcess::tunnelConnectedSignal);
-    tunnel->connectTunnel();
-
+    if (ok)
+        return;
     QTRY_COMPARE(tunnel->reconnectCount, 1);
     QVERIFY(m_client->logText().contains(QStringLiteral("license error: FATAL ERROR: Access denied")));
-    QVERIFY(recordText().contains(QStringLiteral("password wrong")));
-    QCOMPARE(connected.count(), 1);
-    QCOMPARE(connected.first().first().toBool(), false);
-    QVERIFY(!m_client->settings->licenseTunnelConnected);
-    QCOMPARE(readText(stateFile()), stateLine(false));
-    QVERIFY(!tunnel->pingTimer->isActive());
     QVERIFY(tunnel->reconnectTimer->isActive());
     QCOMPARE(tunnel->reconnectTimer->interval(), 600000);
 }
@@ -334,30 +324,6 @@ void TestTunnel::endingClientRestartsWithGrowingDelays()
         QVERIFY(!m_client->settings->licenseTunnelConnected);
 }
 
-void TestTunnel::switchedOffStartsNothingNotEvenTheDelayedStart()
-{
-    m_client->settings->connectLicenseServer = false;
-    ReverseTunnelProcess* tunnel = makeTunnel();
-    tunnel->connectTunnel();
-    QVERIFY(!tunnel->isStarted() && !tunnel->process && !tunnel->pingTimer->isActive());
-    QVERIFY(m_client->logText().contains(QStringLiteral("do not connect tunnel")));
-    QVERIFY(!QFile::exists(m_recordPath));
-
-    // Switched off while the client is connected; it then ends by itself.
-    setMode(QStringLiteral("early"));
-    m_client->settings->connectLicenseServer = true;
-    connect(tunnel, &ReverseTunnelProcess::tunnelConnectedSignal, this, [this](bool connected) {
-        if (connected)
-            m_client->settings->connectLicenseServer = false;
-    });
-    tunnel->connectTunnel();
-    QTRY_COMPARE(m_client->logText().count(QStringLiteral("do not connect tunnel")), 2);
-    QCOMPARE(tunnel->reconnectCount, 1);
-    QCOMPARE(tunnel->process->state(), QProcess::NotRunning);
-    QCOMPARE(recordText().count(QStringLiteral("args: ")), 1);
-    QCOMPARE(readText(stateFile()), stateLine(false));
-}
-
 void TestTunnel::stateFileWriteFailureIsLogged()
 {
     ReverseTunnelProcess* tunnel = makeTunnel();
@@ -372,11 +338,20 @@ void TestTunnel::stateFileWriteFailureIsLogged()
     QVERIFY(!QFile::exists(m_client->projectsFolder() + QStringLiteral("/../escape/tunnelstate.txt")));
 }
 
-void TestTunnel::disconnectAndPluginEndDropTheTunnel()
+void TestTunnel::switchedOffDisconnectedAndEndedWithThePlugin()
 {
     PluginNetConnection* plugin = m_client->plugin;
     QSignalSpy relayed(plugin, &PluginNetConnection::tunnelConnectedSignal);
     QSignalSpy disconnectAsked(plugin, &PluginNetConnection::disconnectLicenseTunnelSignal);
+    const QString refusal = QStringLiteral("do not connect tunnel");
+    // Switched off: nothing starts.
+    m_client->settings->connectLicenseServer = false;
+    plugin->connectLicenseTunnel();
+    QVERIFY(!plugin->reverseTunnelProcess->isStarted() && !plugin->reverseTunnelProcess->process);
+    QCOMPARE(m_client->logText().count(refusal), 1);
+    QVERIFY(!QFile::exists(m_recordPath));
+
+    m_client->settings->connectLicenseServer = true;
     plugin->connectLicenseTunnel();
     QTRY_COMPARE(relayed.count(), 1);
     QCOMPARE(relayed.first().first().toBool(), true);
@@ -389,8 +364,11 @@ void TestTunnel::disconnectAndPluginEndDropTheTunnel()
     QCOMPARE(relayed.last().first().toBool(), false);
     QCOMPARE(readText(stateFile()), stateLine(false));
     QTRY_VERIFY(!clientRuns(pid));
-    QTRY_VERIFY(m_client->logText().contains(QStringLiteral("do not connect tunnel")));
+    // The start after the end is refused as well.
+    QTRY_COMPARE(m_client->logText().count(refusal), 2);
+    QCOMPARE(plugin->reverseTunnelProcess->reconnectCount, 1);
     QCOMPARE(clientsRunning(), 0);
+    QCOMPARE(recordText().count(QStringLiteral("args: ")), 1);
 
     plugin->disconnectLicenseTunnelSlot();
     QCOMPARE(disconnectAsked.count(), 2);
@@ -481,47 +459,43 @@ void TestTunnel::sshInfoErrorsWaitLongerThenAskWithABox()
 
 void TestTunnel::tunnelThroughTheFarmSimulator()
 {
-    auto fixture = std::make_unique<ClientFixture>();
+    ClientFixture fixture;
     FarmAccount account;
     account.user = QStringLiteral("anna");
     account.password = QStringLiteral("anna-pass-4711");
     account.login = QJsonObject{{"customFtpPass", tunnelSecret}};
-    fixture->simulator.accounts().insert(account);
-    fixture->simulator.setSshInfoPorts(QStringLiteral("anna"), 49001, 49002, 49003);
-    fixture->simulator.setSshInfoFailures(QStringLiteral("anna"), 1);
-    QVERIFY(fixture->start(ClientFixture::Options()));
-    QVERIFY(installClient(fixture->appDir()));
-    configureLicence(fixture->settings);
-    fixture->settings->customFtpPass.clear(); // comes with the login answer
-    PluginNetConnection* plugin = fixture->plugin;
+    fixture.simulator.accounts().insert(account);
+    fixture.simulator.setSshInfoPorts(QStringLiteral("anna"), 49001, 49002, 49003);
+    fixture.simulator.setSshInfoFailures(QStringLiteral("anna"), 1);
+    QVERIFY(fixture.start(ClientFixture::Options()));
+    QVERIFY(installClient(fixture.appDir()));
+    configureLicence(fixture.settings);
+    fixture.settings->customFtpPass.clear(); // comes with the login answer
+    PluginNetConnection* plugin = fixture.plugin;
     plugin->licenseTunnel->retryStepMs = 10;
 
     QSignalSpy relayed(plugin, &PluginNetConnection::tunnelConnectedSignal);
     plugin->loginSlot(QStringLiteral("anna"), QStringLiteral("anna-pass-4711"));
     QVERIFY(relayed.wait(10000));
     QCOMPARE(relayed.first().first().toBool(), true);
-    QCOMPARE(fixture->simulator.receivedCount(QStringLiteral("sshInfo")), 2);
+    QCOMPARE(fixture.simulator.receivedCount(QStringLiteral("sshInfo")), 2);
     ReverseTunnelProcess* tunnel = plugin->reverseTunnelProcess;
     QVERIFY(tunnel && !tunnel->parent());
     QVERIFY(tunnel->arguments().contains(QStringLiteral("49002:127.0.0.1:5054")));
-    QVERIFY(!fixture->logText().contains(tunnelSecret));
+    QVERIFY(!fixture.logText().contains(tunnelSecret));
     // The ports are saved; a success leaves the error count alone.
-    QCOMPARE(SettingsStore(fixture->appDir() + QStringLiteral("/settings.ini"))
+    QCOMPARE(SettingsStore(fixture.appDir() + QStringLiteral("/settings.ini"))
                  .value(QStringLiteral("Settings/licensePort3")).toInt(), 49003);
     QCOMPARE(plugin->licenseTunnel->sshErrorCounter, 1);
 
     // Another answer neither makes a second tunnel nor starts it again.
     const qint64 pid = tunnel->process->processId();
-    QCOMPARE(fixture->simulator.pushToUser(QStringLiteral("anna"),
+    QCOMPARE(fixture.simulator.pushToUser(QStringLiteral("anna"),
                                            sshInfo({{"port1", "49101"}, {"port2", "49102"}, {"port3", "49103"}})),
              1);
-    QTRY_COMPARE(fixture->settings->licensePort1, 49101);
+    QTRY_COMPARE(fixture.settings->licensePort1, 49101);
     QCOMPARE(plugin->reverseTunnelProcess, tunnel);
     QCOMPARE(tunnel->process->processId(), pid);
-
-    const QString client = PlatformProcesses::sshClientPath(fixture->appDir());
-    fixture.reset();
-    QVERIFY(!PlatformProcesses::processesRunningExecutable(client).contains(pid));
 }
 
 void TestTunnel::leftoverClientsOfThisDirectoryOnly()
