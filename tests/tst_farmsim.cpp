@@ -25,17 +25,18 @@ const char* const kAccounts = R"({"accounts": [{"user": "alice", "password": "pw
 class Client : public QObject
 {
 public:
-    Client() { connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString& t) { texts << t; }); }
-    bool open(const QUrl& url)
+    Client()
     {
-        QSignalSpy connected(&socket, &QWebSocket::connected);
-        socket.open(url);
-        return connected.wait(10000);
+        connect(&socket, &QWebSocket::textMessageReceived, this,
+                [this](const QString& text) { messages << QJsonDocument::fromJson(text.toUtf8()).object(); });
     }
     bool login(const QUrl& url, const QString& user = "alice")
     {
-        const bool opened = socket.state() == QAbstractSocket::ConnectedState || open(url);
-        return opened && request("login", {{"user", user}, {"pass", "pw"}}).value("data")["is_logged_in"].toBool();
+        QSignalSpy connected(&socket, &QWebSocket::connected);
+        if (socket.state() != QAbstractSocket::ConnectedState)
+            socket.open(url);
+        return (socket.state() == QAbstractSocket::ConnectedState || connected.wait(10000))
+            && request("login", {{"user", user}, {"pass", "pw"}}).value("data")["is_logged_in"].toBool();
     }
     void send(const QString& action, const QJsonObject& data, const QJsonValue& custom = QJsonValue::Undefined)
     {
@@ -47,21 +48,19 @@ public:
     // Sends; returns the first message of the same action after it (empty after 5 s).
     QJsonObject request(const QString& action, const QJsonObject& data, const QJsonValue& custom = QJsonValue::Undefined)
     {
-        const int from = texts.size();
+        const int from = messages.size();
         send(action, data, custom);
         return waitFor(action, from);
     }
     QJsonObject waitFor(const QString& action, int from = 0)
     {
-        int found = -1;
-        return QTest::qWaitFor([&] { return (found = indexOf(action, from)) >= 0; }, 5000) ? message(found)
-                                                                                           : QJsonObject();
+        return QTest::qWaitFor([&] { return indexOf(action, from) >= 0; }, 5000) ? messages.at(indexOf(action, from))
+                                                                                 : QJsonObject();
     }
-    QJsonObject message(int i) const { return QJsonDocument::fromJson(texts.at(i).toUtf8()).object(); }
     int indexOf(const QString& action, int from = 0) const
     {
-        for (int i = from; i < texts.size(); ++i) {
-            if (message(i).value("action").toString() == action)
+        for (int i = from; i < messages.size(); ++i) {
+            if (messages.at(i).value("action") == action)
                 return i;
         }
         return -1;
@@ -70,14 +69,14 @@ public:
     QStringList dataOf(const QString& action, const QString& key) const
     {
         QStringList values;
-        for (int i = 0; i < texts.size(); ++i) {
-            if (message(i).value("action").toString() == action)
-                values << message(i).value("data")[key].toVariant().toString();
+        for (const QJsonObject& message : messages) {
+            if (message.value("action") == action)
+                values << message.value("data")[key].toVariant().toString();
         }
         return values;
     }
     QWebSocket socket;
-    QStringList texts;
+    QVector<QJsonObject> messages;
 };
 
 bool writeBytes(const QString& path, const QByteArray& bytes)
@@ -109,13 +108,6 @@ bool writeUploadedJob(const QString& dir, const QString& name, const QVector<Far
         && writeBytes(dir + "/" + name + ".cfg", cfg);
 }
 
-QJsonArray fileArray(const QVector<FarmFileEntry>& files)
-{
-    QJsonArray array;
-    for (const FarmFileEntry& file : files)
-        array.append(QJsonObject{{"file", file.path}, {"size", file.size}});
-    return array;
-}
 } // namespace
 
 class TstFarmSim : public QObject
@@ -125,12 +117,10 @@ private slots:
     void init();
     void cleanup();
     void connectionRules();
-    void namesAndPaths_data();
-    void namesAndPaths();
     void checkFiles_data();
     void checkFiles();
     void jobLifeCycle();
-    void projectsListAndPushes();
+    void projectsListAndProgress();
     void programFromTheCommandLine();
 
 private:
@@ -160,75 +150,49 @@ void TstFarmSim::cleanup()
 
 void TstFarmSim::connectionRules()
 {
+    FarmSimulator exposed;
+    QVERIFY(!exposed.listen(QHostAddress::AnyIPv4, 0));
+    // A user name that is no folder name gets no folders at all.
+    for (const QString user : {"", ".", "..", "a/b", "a\\b", "a\nb"}) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be a folder name"));
+        const FarmUserState* state = sim->ensureUserState(user);
+        QVERIFY(state->uploadDir().isEmpty() && state->outputDir().isEmpty() && state->jobOutputDir("Job").isEmpty());
+        QVERIFY(sim->outputDir("alice", user).isEmpty());
+    }
+    QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     // Another path than the queue's socket is refused.
     QSignalSpy refused(sim.get(), &FarmSimulator::connectionRefused);
     QUrl url = sim->socketUrl("alice");
     url.setPath("/queue/other");
     Client stranger;
-    QSignalSpy gone(&stranger.socket, &QWebSocket::disconnected);
-    stranger.socket.open(url);
-    QVERIFY(gone.wait(5000));
+    QVERIFY(!stranger.login(url));
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.at(0).at(0).toString(), QString("/queue/other"));
     QCOMPARE(sim->connectionCount(), 0);
-    FarmSimulator exposed;
-    QVERIFY(!exposed.listen(QHostAddress::AnyIPv4, 0));
 
     // A login as somebody else than the socket's user closes the socket.
     Client impostor;
-    QSignalSpy closed(&impostor.socket, &QWebSocket::disconnected);
     QVERIFY(!impostor.login(sim->socketUrl("alice"), "bob"));
-    QTRY_COMPARE(closed.size(), 1);
+    QTRY_COMPARE(impostor.socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(impostor.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
     QVERIFY(!sim->isLoggedIn("bob") && !sim->isLoggedIn("alice"));
 
     // Requests before the login are recorded, not answered; broken text is recorded too.
     Client client;
-    QVERIFY(client.open(sim->socketUrl("alice")));
+    QSignalSpy connected(&client.socket, &QWebSocket::connected);
+    client.socket.open(sim->socketUrl("alice"));
+    QVERIFY(connected.wait(10000));
     client.send("getUserInfo", {});
     QVERIFY(client.login(sim->socketUrl("alice")));
-    QCOMPARE(client.texts.size(), 1);
+    QCOMPARE(client.messages.size(), 1);
     client.socket.sendTextMessage("{\"action\":");
     QTRY_COMPARE(sim->receivedCount(), 4);
     const QVector<FarmReceivedMessage> messages = sim->receivedMessages();
     QCOMPARE(messages.at(1).action, QString("getUserInfo"));
-    QCOMPARE(messages.at(2).action, QString("login"));
-    QCOMPARE(messages.at(3).text, QString("{\"action\":"));
-    QVERIFY(!messages.at(3).isValid && messages.at(2).isValid);
     QCOMPARE(messages.at(2).user, QString("alice"));
     QCOMPARE(messages.at(2).path, QString("/queue/socket"));
-}
-
-void TstFarmSim::namesAndPaths_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("safeName");
-    QTest::addColumn<bool>("safePath");
-    QTest::newRow("plain") << "Job A" << true << true;
-    QTest::newRow("dots inside") << "a..b" << true << true;
-    QTest::newRow("colon") << "a:b" << true << false;
-    QTest::newRow("slash") << "tex/a.png" << false << true;
-    for (const char* unsafe : {"", ".", "..", "tex\\a.png", "a\x01" "b", "a\nb", "tex/../../x", "/etc/passwd", "C:/x",
-                               "tex//a", "tex/"})
-        QTest::newRow(("unsafe: " + QByteArray(unsafe).toPercentEncoding()).constData()) << unsafe << false << false;
-}
-
-void TstFarmSim::namesAndPaths()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, safeName);
-    QTEST(FarmStorage::isSafeName(text), "safeName");
-    QTEST(FarmStorage::isSafeRelativePath(text), "safePath");
-    QCOMPARE(sim->uploadDir(text).isEmpty(), !safeName);
-    QCOMPARE(sim->outputDir("alice", text).isEmpty(), !safeName);
-    if (safeName)
-        return;
-    // A user of that name gets no folders at all.
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be a folder name"));
-    const FarmUserState* state = sim->ensureUserState(text);
-    QVERIFY(state->uploadDir().isEmpty() && state->outputDir().isEmpty() && state->jobOutputDir("Job").isEmpty());
-    QVERIFY(QDir(dir->filePath("storage/upload")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
-    QVERIFY(QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() <= 1);
+    QCOMPARE(messages.at(3).text, QString("{\"action\":"));
+    QVERIFY(!messages.at(3).isValid && messages.at(2).isValid);
 }
 
 void TstFarmSim::checkFiles_data()
@@ -312,7 +276,7 @@ void TstFarmSim::jobLifeCycle()
         if (frame == 1)
             sim->setProjectStatus(user, name, "PAUSED");
     });
-    const int from = client.texts.size();
+    const int from = client.messages.size();
     const QString id = client.request("addjob", {{"scene", "Job A"}}, custom).value("data")["id"].toString();
     QVERIFY(!id.isEmpty());
     QTRY_COMPARE(frames.size(), 1);
@@ -336,10 +300,6 @@ void TstFarmSim::jobLifeCycle()
     QCOMPARE(FarmStorage::listFiles(output, true), FarmRenderer::outputFiles(4));
     QCOMPARE(readAll(output + "/frame_0001.png"), FarmRenderer::fileContent("Job A", "frame_0001.png", 
                                                                             QFileInfo(output + "/frame_0001.png").size()));
-    const QJsonObject listing = client.request("getOutputDir", {{"scene", "Job A"}, {"size", true}}, custom);
-    QCOMPARE(listing.value("custom").toObject(), custom);
-    QCOMPARE(listing.value("data")["folders"].toArray(), (QJsonArray{QJsonObject{{"file", "passes"}}}));
-    QCOMPARE(listing.value("data")["files"].toArray(), fileArray(FarmRenderer::outputFiles(4)));
     QCOMPARE(client.request("getOutputDir", {{"scene", "../alice"}}).value("data").toObject(),
              (QJsonObject{{"folders", QJsonArray()}, {"files", QJsonArray()}}));
 
@@ -356,15 +316,11 @@ void TstFarmSim::jobLifeCycle()
     QCOMPARE(readAll(output + "/frame_0001_overlaid.png"), readAll(output + "/frame_0001.png") + "OVERLAY");
     QCOMPARE(result("generateOverlay", "missing.png"), (QJsonObject{{"result", false}, {"filename", ""}}));
 
-    // The texture cache knows what was uploaded, and what it was given.
+    // The texture cache knows what was uploaded.
     const QString md5 = QCryptographicHash::hash(QByteArray(5, 'x'), QCryptographicHash::Md5).toHex();
     QCOMPARE(client.request("textureCacheLookup", {{"checksum", md5}}).value("data").toObject(),
              (QJsonObject{{"onlinePath", "tex/wood.png"}, {"checksum", md5}, {"result", "found"}}));
-    sim->addCachedTexture("abc123", "cache/abc123.png");
-    QCOMPARE(client.request("textureCacheLookup", {{"checksum", "abc123"}}).value("data")["onlinePath"],
-             QJsonValue("cache/abc123.png"));
-    QCOMPARE(client.request("textureCacheLookup", {{"checksum", "0000"}}).value("data")["result"],
-             QJsonValue("notfound"));
+    QCOMPARE(client.request("textureCacheLookup", {{"checksum", "0"}}).value("data")["result"], QJsonValue("notfound"));
 
     // Deleted: the client is told, the job's files go, shared textures stay.
     QVERIFY(writeUploadedJob(upload(), "Job B", {{"tex/wood.png", 5}}));
@@ -377,62 +333,40 @@ void TstFarmSim::jobLifeCycle()
     QVERIFY(QFileInfo::exists(upload() + "/tex/wood.png"));
 }
 
-void TstFarmSim::projectsListAndPushes()
+void TstFarmSim::projectsListAndProgress()
 {
-    const QString idA = sim->addProject("alice", "Job A", "QUEUED");
-    sim->addProject("alice", "Job B", "ERROR_REND");
-    FarmProject* b = sim->project("alice", "Job B");
-    b->isPaid = false;
-    b->errorText = "engine crashed";
+    const QString id = sim->addProject("alice", "Job A", "QUEUED");
     QCOMPARE(sim->addProjects("alice", 3), 3);
     QCOMPARE(sim->addProjects("alice", 3), 3); // a second batch goes on round the states
     Client client;
     QVERIFY(client.login(sim->socketUrl("alice")));
     const QJsonArray projects = client.request("getProjectStates", {}).value("data")["projects"].toArray();
-    QCOMPARE(projects.size(), 8);
+    QCOMPARE(projects.size(), 7);
     QCOMPARE(projects.at(0).toObject(),
-             (QJsonObject{{"name", "Job A"}, {"id", idA}, {"status", "QUEUED"}, {"teamid", "0"}, {"isTrial", false},
+             (QJsonObject{{"name", "Job A"}, {"id", id}, {"status", "QUEUED"}, {"teamid", "0"}, {"isTrial", false},
                           {"isPaid", true}, {"download_enabled", true}, {"queued", true}, {"server_download", 1},
                           {"restartDownloadCount", 0}, {"error_text", ""}}));
-    QCOMPARE(projects.at(1)["error_text"], QJsonValue("engine crashed"));
-    QStringList names, statuses;
-    for (int i = 2; i < projects.size(); ++i) {
+    QStringList generated;
+    for (int i = 1; i < projects.size(); ++i) {
         QCOMPARE(projects.at(i).toObject().keys(), projects.at(0).toObject().keys());
-        names << projects.at(i)["name"].toString();
-        statuses << projects.at(i)["status"].toString();
+        generated << projects.at(i)["name"].toString() + ' ' + projects.at(i)["status"].toString();
     }
-    QCOMPARE(names.first(), QString("project00001"));
-    QCOMPARE(names.last(), QString("project00006"));
-    QCOMPARE(statuses, (QStringList{"QUEUED", "RENDERING", "RENDERED", "PAUSED", "QUEUED", "RENDERING"}));
+    QCOMPARE(generated, (QStringList{"project00001 QUEUED", "project00002 RENDERING", "project00003 RENDERED",
+                                     "project00004 PAUSED", "project00005 QUEUED", "project00006 RENDERING"}));
     // Nothing renders: the rendered ones are complete, the others stay where they are.
     QCOMPARE(client.request("getProgressInfos", {{"scene", "project00003"}}).value("data")["progress"], QJsonValue("100"));
     QCOMPARE(client.request("getProgressInfos", {{"scene", "project00002"}}).value("data")["progress"], QJsonValue("0"));
-    QCOMPARE(client.request("getProgressInfos", {{"scene", "Job B"}}).value("data")["ispaid"], QJsonValue("0"));
     // An unknown project is not answered.
-    int before = client.texts.size();
+    const int before = client.messages.size();
     client.send("getProgressInfos", {{"id", "999999"}, {"scene", "nope"}});
     QVERIFY(!client.request("getRenderpoints", {}).isEmpty());
     QCOMPARE(client.indexOf("getProgressInfos", before), -1);
 
-    before = client.texts.size();
     QSignalSpy changed(sim.get(), &FarmSimulator::projectStatusChanged);
-    QVERIFY(sim->setProjectStatus("alice", "Job A", "PAUSED"));
     QVERIFY(!sim->setProjectStatus("alice", "nope", "PAUSED"));
+    QVERIFY(sim->setProjectStatus("alice", "Job A", "PAUSED"));
     QCOMPARE(changed.size(), 1);
-    QCOMPARE(sim->pushFrameStateChange("alice", "Job A", 3), 1);
-    QCOMPARE(sim->pushProjectUploading("alice", "Job U"), 1);
-    QCOMPARE(sim->pushOutOfPoints("alice"), 1);
-    QCOMPARE(sim->pushOutOfPoints("bob"), 0);
-    QTRY_COMPARE(client.texts.size(), before + 4);
-    QCOMPARE(client.message(before), (QJsonObject{{"action", "jobStateChange"},
-                                                 {"data", QJsonObject{{"jobid", idA}, {"state", "PAUSED"}}}}));
-    QCOMPARE(client.message(before + 1),
-             (QJsonObject{{"action", "frameStateChange"},
-                          {"data", QJsonObject{{"jobid", idA}, {"id", idA}, {"scene", "Job A"}, {"frame", 3},
-                                               {"state", "RENDERED"}}}}));
-    QCOMPARE(client.message(before + 2),
-             (QJsonObject{{"action", "projectUploading"}, {"data", QJsonObject{{"scene", "Job U"}}}}));
-    QCOMPARE(client.message(before + 3), (QJsonObject{{"action", "jobOutOfPoints"}, {"data", QJsonObject()}}));
+    QCOMPARE(client.waitFor("jobStateChange").value("data").toObject(), (QJsonObject{{"jobid", id}, {"state", "PAUSED"}}));
 }
 
 void TstFarmSim::programFromTheCommandLine()
