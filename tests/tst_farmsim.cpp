@@ -125,7 +125,6 @@ private slots:
 
 private:
     QString upload() const { return sim->uploadDir("alice"); }
-
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<FarmSimulator> sim;
 };
@@ -169,14 +168,12 @@ void TstFarmSim::connectionRules()
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.at(0).at(0).toString(), QString("/queue/other"));
     QCOMPARE(sim->connectionCount(), 0);
-
     // A login as somebody else than the socket's user closes the socket.
     Client impostor;
     QVERIFY(!impostor.login(sim->socketUrl("alice"), "bob"));
     QTRY_COMPARE(impostor.socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(impostor.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
     QVERIFY(!sim->isLoggedIn("bob") && !sim->isLoggedIn("alice"));
-
     // Requests before the login are recorded, not answered; broken text is recorded too.
     Client client;
     QSignalSpy connected(&client.socket, &QWebSocket::connected);
@@ -231,14 +228,12 @@ void TstFarmSim::checkFiles()
     if (textureOnDisk >= 0)
         QVERIFY(writeBytes(upload() + "/tex/wood.png", QByteArray(int(textureOnDisk), 't')));
     QVERIFY(writeBytes(upload() + "/Job A.ischecked", "")); // an earlier check
-
     const QJsonObject answer = client.request("checkFiles", {{"scene", "Job A"}, {"uploadMethod", "SFTP"}},
                                               QJsonObject{{"scene", "Job A"}});
     QCOMPARE(answer.value("custom")["scene"].toString(), QString("Job A"));
     QCOMPARE(answer.value("data")["result"].toBool(), errors.isEmpty());
     QCOMPARE(answer.value("data")["errors"].toString(), errors.join('\n'));
     QCOMPARE(QFileInfo::exists(upload() + "/Job A.ischecked"), errors.isEmpty());
-
     // Folders are made only inside the upload folder.
     const QJsonObject dirs = client.request(
         "createDirs", {{"dirs", QJsonArray{"tex/maps", "../evil", "/abs", "a\\b", "C:/x", "tex/../../evil2"}}});
@@ -269,7 +264,6 @@ void TstFarmSim::jobLifeCycle()
     client.request("setuploadchecked", {{"scene", "Job A"}, {"custom", "VK"}}, custom);
     QCOMPARE(sim->project("alice", "Job A")->status, QString("RENDERABLE"));
     QCOMPARE(sim->project("alice", "Job A")->teamId, 7);
-
     // Paused after the first of four frames, then rendered to the end.
     QSignalSpy frames(sim.get(), &FarmSimulator::frameRendered);
     connect(sim.get(), &FarmSimulator::frameRendered, this, [this](const QString& user, const QString& name, int frame) {
@@ -294,7 +288,6 @@ void TstFarmSim::jobLifeCycle()
     // The answer comes before the events it causes.
     QVERIFY(client.indexOf("addjob", from) < client.indexOf("jobStateChange", from));
     QTRY_VERIFY(!sim->userState("alice")->renderer("Job A"));
-
     // Frames of known content in the output folder, listed; nothing outside it.
     const QString output = sim->outputDir("alice", "Job A");
     QCOMPARE(FarmStorage::listFiles(output, true), FarmRenderer::outputFiles(4));
@@ -302,7 +295,6 @@ void TstFarmSim::jobLifeCycle()
                                                                             QFileInfo(output + "/frame_0001.png").size()));
     QCOMPARE(client.request("getOutputDir", {{"scene", "../alice"}}).value("data").toObject(),
              (QJsonObject{{"folders", QJsonArray()}, {"files", QJsonArray()}}));
-
     // Zips and overlays stay inside the job's folders.
     const auto result = [&client](const QString& action, const QString& picture) {
         return client.request(action, {{"scene", "Job A"}, {"picture", picture}}).value("data").toObject();
@@ -315,13 +307,11 @@ void TstFarmSim::jobLifeCycle()
              (QJsonObject{{"result", true}, {"filename", "frame_0001_overlaid.png"}}));
     QCOMPARE(readAll(output + "/frame_0001_overlaid.png"), readAll(output + "/frame_0001.png") + "OVERLAY");
     QCOMPARE(result("generateOverlay", "missing.png"), (QJsonObject{{"result", false}, {"filename", ""}}));
-
     // The texture cache knows what was uploaded.
     const QString md5 = QCryptographicHash::hash(QByteArray(5, 'x'), QCryptographicHash::Md5).toHex();
     QCOMPARE(client.request("textureCacheLookup", {{"checksum", md5}}).value("data").toObject(),
              (QJsonObject{{"onlinePath", "tex/wood.png"}, {"checksum", md5}, {"result", "found"}}));
     QCOMPARE(client.request("textureCacheLookup", {{"checksum", "0"}}).value("data")["result"], QJsonValue("notfound"));
-
     // Deleted: the client is told, the job's files go, shared textures stay.
     QVERIFY(writeUploadedJob(upload(), "Job B", {{"tex/wood.png", 5}}));
     QVERIFY(!sim->deleteProject("alice", "nope"));
@@ -361,7 +351,6 @@ void TstFarmSim::projectsListAndProgress()
     client.send("getProgressInfos", {{"id", "999999"}, {"scene", "nope"}});
     QVERIFY(!client.request("getRenderpoints", {}).isEmpty());
     QCOMPARE(client.indexOf("getProgressInfos", before), -1);
-
     QSignalSpy changed(sim.get(), &FarmSimulator::projectStatusChanged);
     QVERIFY(!sim->setProjectStatus("alice", "nope", "PAUSED"));
     QVERIFY(sim->setProjectStatus("alice", "Job A", "PAUSED"));
@@ -387,7 +376,6 @@ void TstFarmSim::programFromTheCommandLine()
         QVERIFY(refused.waitForFinished(10000));
         QCOMPARE(refused.exitCode(), 2);
     }
-
     QProcess farmsim;
     farmsim.start(program, {"--listen", "127.0.0.1:0", "--accounts", accounts, "--storage", storage, "--pace-ms",
                             "0", "--frames", "2", "--projects", "5"});
@@ -399,7 +387,6 @@ void TstFarmSim::programFromTheCommandLine()
     const QJsonArray projects = client.request("getProjectStates", {}).value("data")["projects"].toArray();
     QCOMPARE(projects.size(), 5);
     QCOMPARE(projects.at(4)["name"], QJsonValue("project00005"));
-
     QVERIFY(writeUploadedJob(storage + "/upload/alice", "Job P", {{"tex/wood.png", 5}}));
     QVERIFY(client.request("checkFiles", {{"scene", "Job P"}}).value("data")["result"].toBool());
     QVERIFY(!client.request("addjob", {{"scene", "Job P"}}).value("data")["id"].toString().isEmpty());

@@ -71,12 +71,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 QString sentName(const QJsonObject& envelope)
 {
-    return envelope.value("data").toObject().value("filename").toString();
-}
-
-QString sentContent(const QJsonObject& envelope)
-{
-    return envelope.value("data").toObject().value("content").toString();
+    return envelope.value("data")["filename"].toString();
 }
 
 QString dateLine(const QString& path)
@@ -90,12 +85,10 @@ quint64 linkInode(const QString& path)
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? quint64(info.st_ino) : 0;
 }
-
 } // namespace
 
-// Update checks, plug-in updates and configuration files, the log upload to
-// support, the reference host's answer to update information, and the job
-// folder shortcuts.
+// Update checks and plug-in updates, the log upload to support, the reference host's answer to them,
+// and the job folder shortcuts.
 class TestMaintenance : public QObject
 {
     Q_OBJECT
@@ -103,7 +96,6 @@ class TestMaintenance : public QObject
 private slots:
     void init();
     void cleanup();
-
     void installedApplications_data();
     void installedApplications();
     void autoupdatesignalSchedulesTheCheck_data();
@@ -111,15 +103,12 @@ private slots:
     void updateJobTakesOnlyUsableEntries();
     void pluginConfig_data();
     void pluginConfig();
-
     void logFilesInTableOrderOncePerRun();
     void logFileContent_data();
     void logFileContent();
     void settingsRedaction_data();
     void settingsRedaction();
     void maintenanceThroughTheFarmAndTheHost();
-
-
     void shortcutMadeOrKept_data();
     void shortcutMadeOrKept();
     void shortcutScriptsRunWithBackslashedPaths();
@@ -128,7 +117,6 @@ private:
     QString iniPath() const { return m_client->appDir() + QStringLiteral("/settings.ini"); }
     QString path(const QString& name) const { return m_client->appDir() + QStringLiteral("/links/") + name; }
     QString makeDir(const QString& name) const { return QDir().mkpath(path(name)) ? path(name) : QString(); }
-
     std::unique_ptr<OfflineClient> m_client;
     QString m_previousCurrent;
 };
@@ -203,11 +191,9 @@ void TestMaintenance::installedApplications()
     QCOMPARE(sent.size(), 2);
     QCOMPARE(sent.last().value("data").toObject(), (QJsonObject{{"custom", "autoupdate"}}));
     QCOMPARE(settings->versionPluginCopy, 12);
-    int stored = 10;
     for (const NamedField& entry : kHideable) {
-        const int expected = hidden.contains(QLatin1String(entry.name)) ? 99999 : stored;
-        QVERIFY2(settings->*entry.field == expected, entry.name);
-        ++stored;
+        const int stored = 10 + int(&entry - kHideable);
+        QVERIFY2(settings->*entry.field == (hidden.contains(QLatin1String(entry.name)) ? 99999 : stored), entry.name);
     }
     QCOMPARE(settings->versionBlender30, 7);
 }
@@ -234,12 +220,10 @@ void TestMaintenance::autoupdatesignalSchedulesTheCheck()
     PluginNetConnection* plugin = m_client->plugin;
     plugin->updateTimer.start(600000); // an earlier check is replaced
     m_client->receive(QJsonObject{{"action", "autoupdatesignal"}, {"data", QJsonObject{{"time", time}}}});
-
     QVERIFY(plugin->updateTimerRunning);
     QVERIFY(plugin->updateTimer.isActive() && plugin->updateTimer.isSingleShot());
     QVERIFY(plugin->updateTimer.interval() >= 0 && plugin->updateTimer.interval() <= latestMs);
     QVERIFY(m_client->logText().contains(QStringLiteral("autoupdatesignal received: ")));
-
     // When the timer fires, the check runs for a logged-in user only.
     m_client->settings->loggedIn = false;
     plugin->updateTimerSlot();
@@ -263,7 +247,6 @@ void TestMaintenance::updateJobTakesOnlyUsableEntries()
                               "/etc/cron.d/evil:10", "readme.txt", "readme.txt:many", "readme.txt:-5", ":12"};
     m_client->plugin->downloadUpdateFiles(QStringList{"PluginNetConnection.dll:123456"} + refused
                                           + QStringList{"3ds/kite.dms:42"});
-
     KiteProject* job = settings->jobList.last();
     QCOMPARE(job->name, QStringLiteral("updateDownload"));
     QVERIFY(job->isUpdateJob && !job->isUnknown && job->isDownloading);
@@ -280,11 +263,9 @@ void TestMaintenance::updateJobTakesOnlyUsableEntries()
     QVERIFY(log.contains(QStringLiteral("UPDATEFILELIST: 3ds/kite.dms:42")));
     for (const QString& entry : refused)
         QVERIFY2(log.contains(QStringLiteral("UPDATEFILELIST entry refused: ") + entry), qPrintable(entry));
-
     emit job->downloadProgressSignal(42.5f);
     QCOMPARE(progress.count(), 1);
     QCOMPARE(progress.first().first().toFloat(), 42.5f);
-
     // The downloader reports the job done: the end is told and the check runs again.
     QSignalSpy finished(m_client->plugin, &PluginNetConnection::updateDownloadFinishedSignal);
     m_client->plugin->downloadJobFinishedSlot(job, 0);
@@ -331,7 +312,6 @@ void TestMaintenance::pluginConfig()
     m_client->receive(QJsonObject{
         {"action", "getPluginConfig"},
         {"data", QJsonObject{{"program", program}, {"version", version}, {"content", content}}}});
-
     QCOMPARE(ready.count(), written ? 1 : 0);
     if (before != QLatin1String("folder"))
         QCOMPARE(fileBytes(file), written ? content.toUtf8() : before.toUtf8());
@@ -349,7 +329,6 @@ void TestMaintenance::logFilesInTableOrderOncePerRun()
     m_client->plugin->uploadLogFilesSlot();
     QVERIFY(m_client->sent(QStringLiteral("sendFile")).isEmpty());
     QVERIFY(m_client->settings->logFilesSent);
-
     m_client->settings->logFilesSent = false; // as after a restart
     QVERIFY(writeFile(dir + QStringLiteral("/settings.ini"), "[A]\nb=1\n"));
     for (const char* name : {"version.txt", "httperror.xml", "plugin.log", "unrelated.log", "logFileDownload.log"})
@@ -357,7 +336,6 @@ void TestMaintenance::logFilesInTableOrderOncePerRun()
     m_client->settings->writeToLog(QStringLiteral("just before the upload"), 0);
     // Asked for by the error dialog through the shared settings.
     emit m_client->settings->uploadLogFilesSignal();
-
     const QList<QJsonObject> sent = m_client->sent(QStringLiteral("sendFile"));
     QStringList names;
     for (const QJsonObject& envelope : sent)
@@ -365,9 +343,8 @@ void TestMaintenance::logFilesInTableOrderOncePerRun()
     QCOMPARE(names, (QStringList{"logFile.log", "plugin.log", "logFileDownload.log", "httperror.xml",
                                  "settings.ini", "version.txt"}));
     // The log goes with its latest line.
-    QVERIFY(sentContent(sent.first()).contains("just before the upload"));
+    QVERIFY(sent.first().value("data")["content"].toString().contains("just before the upload"));
     QVERIFY(m_client->logText().contains(QStringLiteral("upload: ") + dir + QStringLiteral("/version.txt")));
-
     m_client->plugin->uploadLogFilesSlot();
     emit m_client->settings->uploadLogFilesSignal();
     QCOMPARE(m_client->sent(QStringLiteral("sendFile")).size(), sent.size());
@@ -400,12 +377,11 @@ void TestMaintenance::logFileContent()
     const QString path = m_client->appDir() + QStringLiteral("/plugin.log");
     QVERIFY(writeFile(path, file));
     m_client->plugin->uploadLogFilesSlot();
-
     const QList<QJsonObject> files = m_client->sent(QStringLiteral("sendFile"));
     auto it = std::find_if(files.begin(), files.end(),
                            [](const QJsonObject& envelope) { return sentName(envelope) == "plugin.log"; });
     QVERIFY(it != files.end());
-    QCOMPARE(sentContent(*it), dateLine(path) + QString::fromUtf8(sent));
+    QCOMPARE(it->value("data")["content"].toString(), dateLine(path) + QString::fromUtf8(sent));
     QCOMPARE(fileBytes(path), file);
 }
 
@@ -443,7 +419,6 @@ void TestMaintenance::maintenanceThroughTheFarmAndTheHost()
     fixture.simulator.accounts().insert(account);
     fixture.simulator.setAutoupdateContent(QJsonObject{{"version", "2.0"}, {"build", 400}, {"token", "token-secret"},
                                                        {"files", QJsonArray{"PluginNetConnection.dll:2048", "3ds/k:12"}}});
-    fixture.simulator.setPluginConfig(QStringLiteral("max"), 8, QStringLiteral("kite=2\n"));
     QVERIFY(fixture.start(ClientFixture::Options()));
     fixture.settings->pluginDir = fixture.appDir() + QStringLiteral("/plugins");
     const QString ini = fixture.appDir() + QStringLiteral("/settings.ini");
@@ -458,7 +433,6 @@ void TestMaintenance::maintenanceThroughTheFarmAndTheHost()
         settings.setValue(QStringLiteral("Network/proxyHttpUsername"), QStringLiteral("kate"));
     }
     QVERIFY(writeFile(fixture.appDir() + QStringLiteral("/version.txt"), "1.0.400\n"));
-
     // One host fetches what the update lists, the other only tells how to.
     HostOptions options, accepting;
     QString error, printed, fetched;
@@ -473,7 +447,6 @@ void TestMaintenance::maintenanceThroughTheFarmAndTheHost()
     QSignalSpy downloadJob(fixture.plugin, &PluginNetConnection::downloadJobSignal);
     fixture.plugin->loginSlot(QStringLiteral("anna"), QStringLiteral("anna-pass-4711"));
     QVERIFY(success.wait(10000));
-
     // The farm announces an update to everybody: the check follows within a second.
     QCOMPARE(fixture.simulator.pushAutoupdateSignal(QStringLiteral("anna"), 0), 1);
     QVERIFY(update.wait(10000));
@@ -491,19 +464,12 @@ void TestMaintenance::maintenanceThroughTheFarmAndTheHost()
     KiteProject* job = fixture.settings->jobList.last();
     QCOMPARE(job->name, QStringLiteral("updateDownload"));
     QCOMPARE(job->downloadList.first().path, QStringLiteral("PluginNetConnection.dll"));
-
     printed.clear();
     for (bool connected : {false, false, true, true, false})
         emit fixture.plugin->tunnelConnectedSignal(connected);
     QCOMPARE(printed, QStringLiteral("kitehost: licence tunnel not connected\n"
                                      "kitehost: licence tunnel connected\n"
                                      "kitehost: licence tunnel not connected\n"));
-
-    QSignalSpy ready(fixture.settings, &KiteSettings::updateReadySignal);
-    fixture.plugin->makeRequest(QStringLiteral("getPluginConfig"), QJsonObject{{"program", "max"}});
-    QVERIFY(ready.wait(10000));
-    QCOMPARE(fileBytes(fixture.settings->pluginDir + QStringLiteral("/3ds/plugs.cfg")), QByteArray("kite=2\n"));
-
     // Logs for support: the settings go without a password, the file itself is left alone.
     const QByteArray before = fileBytes(ini);
     const QDateTime modified = QFileInfo(ini).lastModified();
@@ -558,7 +524,6 @@ void TestMaintenance::shortcutMadeOrKept()
         QVERIFY(QFile::link(path(before.mid(5)), link));
     }
     const quint64 inode = linkInode(link);
-
     QPointer<LinkCreator> creator = new LinkCreator;
     creator->createLink(link, target.arg(path(QString()).chopped(1)), path(QStringLiteral("icons/finished.ico")));
     // No script on this system: nothing runs, and the object goes by itself.
@@ -590,7 +555,6 @@ void TestMaintenance::shortcutScriptsRunWithBackslashedPaths()
     QVERIFY(QDir::setCurrent(path(QString())));
     PlatformShell::setShortcutScriptHost(QStringLiteral("/bin/sh"));
     QVERIFY(PlatformShell::hasShortcutScript());
-
     // Two at once: two objects, two script runs; each goes when its script has ended.
     auto* first = new LinkCreator;
     auto* second = new LinkCreator;
@@ -610,7 +574,6 @@ void TestMaintenance::shortcutScriptsRunWithBackslashedPaths()
                        "0\n" + backslashed(path("Download/a.lnk")) + '\n' + backslashed(targetA) + '\n'
                            + backslashed(icon) + '\n',
                        "0\n" + backslashed(path("Download/b.lnk")) + '\n' + backslashed(targetB) + "\n\n"}));
-
     // Without a script host the object goes all the same.
     PlatformShell::setShortcutScriptHost(path(QStringLiteral("no/such/cscript.exe")));
     auto* third = new LinkCreator;
