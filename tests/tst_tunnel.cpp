@@ -198,11 +198,11 @@ void TestTunnel::passwordHiddenAndPingAnswered()
                           "echo \"ERROR: typed $pw\" >&2\n"
                           "printf 'Last lo'; sleep 0.2; printf 'gin: today\\n'\n"
                           "while read line; do echo \"$line\"; done\n"));
-    MessageCapture capture;
+    MessageCapture capture(nullptr, true);
     ReverseTunnelProcess* tunnel = makeTunnel();
     QSignalSpy connected(tunnel, &ReverseTunnelProcess::tunnelConnectedSignal);
     tunnel->connectTunnel();
-    QTRY_COMPARE(connected.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 20000);
     QTRY_VERIFY(m_client->logText().contains(QStringLiteral("license error: ERROR: typed ***")));
     QVERIFY(!m_client->logText().contains(tunnelSecret));
     for (const QString& line : qAsConst(capture.messages))
