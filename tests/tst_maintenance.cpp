@@ -69,11 +69,6 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-QString sentName(const QJsonObject& envelope)
-{
-    return envelope.value("data")["filename"].toString();
-}
-
 QString dateLine(const QString& path)
 {
     return "file date: " + QFileInfo(path).lastModified().toString(Qt::TextDate) + '\n';
@@ -88,8 +83,7 @@ QString linkText(const QString& path)
 }
 } // namespace
 
-// Update checks and plug-in updates, the log upload to support, the reference host's answer to them,
-// and the job folder shortcuts.
+// Update checks and plug-in updates, the log upload, the reference host's output, the job folder shortcuts.
 class TestMaintenance : public QObject
 {
     Q_OBJECT
@@ -113,6 +107,8 @@ private slots:
     void shortcutMadeOrKept_data();
     void shortcutMadeOrKept();
     void shortcutScriptsRunWithBackslashedPaths();
+    void shortcutIconLocation_data();
+    void shortcutIconLocation();
 
 private:
     QString iniPath() const { return m_client->appDir() + QStringLiteral("/settings.ini"); }
@@ -221,8 +217,7 @@ void TestMaintenance::autoupdatesignalSchedulesTheCheck()
     PluginNetConnection* plugin = m_client->plugin;
     plugin->updateTimer.start(600000); // an earlier check is replaced
     m_client->receive(QJsonObject{{"action", "autoupdatesignal"}, {"data", QJsonObject{{"time", time}}}});
-    QVERIFY(plugin->updateTimerRunning);
-    QVERIFY(plugin->updateTimer.isActive() && plugin->updateTimer.isSingleShot());
+    QVERIFY(plugin->updateTimerRunning && plugin->updateTimer.isActive() && plugin->updateTimer.isSingleShot());
     QVERIFY(plugin->updateTimer.interval() >= 0 && plugin->updateTimer.interval() <= latestMs);
     QVERIFY(m_client->logText().contains(QStringLiteral("autoupdatesignal received: ")));
     // When the timer fires, the check runs for a logged-in user only.
@@ -305,7 +300,7 @@ void TestMaintenance::pluginConfig()
     KiteSettings* settings = m_client->settings;
     settings->version3dsPlugins = settings->versionCinema4dPlugins = 5;
     const QString file = settings->pluginDir
-        + (program == QLatin1String("c4d") ? QStringLiteral("/Cinema4D/c4d_plugs.cfg") : QStringLiteral("/3ds/plugs.cfg"));
+        + QLatin1String(program == QLatin1String("c4d") ? "/Cinema4D/c4d_plugs.cfg" : "/3ds/plugs.cfg");
     QVERIFY(before == QLatin1String("folder") ? QDir().mkpath(file)
                                                : before.isEmpty() || writeFile(file, before.toUtf8()));
     QSignalSpy ready(settings, &KiteSettings::updateReadySignal);
@@ -340,7 +335,7 @@ void TestMaintenance::logFilesInTableOrderOncePerRun()
     const QList<QJsonObject> sent = m_client->sent(QStringLiteral("sendFile"));
     QStringList names;
     for (const QJsonObject& envelope : sent)
-        names << sentName(envelope);
+        names << envelope.value("data")["filename"].toString();
     QCOMPARE(names, (QStringList{"logFile.log", "plugin.log", "logFileDownload.log", "httperror.xml",
                                  "settings.ini", "version.txt"}));
     // The log goes with its latest line.
@@ -380,7 +375,7 @@ void TestMaintenance::logFileContent()
     m_client->plugin->uploadLogFilesSlot();
     const QList<QJsonObject> files = m_client->sent(QStringLiteral("sendFile"));
     auto it = std::find_if(files.begin(), files.end(),
-                           [](const QJsonObject& envelope) { return sentName(envelope) == "plugin.log"; });
+                           [](const QJsonObject& envelope) { return envelope.value("data")["filename"] == "plugin.log"; });
     QVERIFY(it != files.end());
     QCOMPARE(it->value("data")["content"].toString(), dateLine(path) + QString::fromUtf8(sent));
     QCOMPARE(fileBytes(path), file);
@@ -582,6 +577,43 @@ void TestMaintenance::shortcutScriptsRunWithBackslashedPaths()
     third->createLink(path(QStringLiteral("c.lnk")), targetA, QString());
     QCOMPARE(QFileInfo(path(QStringLiteral("c.lnk"))).symLinkTarget(), targetA);
     QTRY_COMPARE(thirdGone.count(), 1);
+}
+
+void TestMaintenance::shortcutIconLocation_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("expected");
+    // A shell link: header (size, class id, flags), an item id list, then counted strings: name, icon location.
+    const auto link = [](bool unicode, const QString& icon, bool withInfo) {
+        QByteArray data = QByteArray("\x4C\0\0\0\x01\x14\x02\0\0\0\0\0\xC0\0\0\0\0\0\0\x46", 20) + QByteArray(56, '\0');
+        data[0x14] = char(0x5 | (withInfo ? 0x2 : 0) | (icon.isEmpty() ? 0 : 0x40) | (unicode ? 0x80 : 0));
+        data += QByteArray("\x06\0\x04\0\xAA\xBB\0\0", 8); // one empty item and the terminator
+        data += QByteArray("\x0C\0\0\0\x1C\0\0\0\0\0\0\0", withInfo ? 12 : 0);
+        for (const QString& text : {QStringLiteral("shot_010"), icon}) {
+            const QByteArray bytes = unicode ? QByteArray(reinterpret_cast<const char*>(text.utf16()), 2 * text.size())
+                                             : text.toLatin1();
+            data += text.isEmpty() ? QByteArray() : char(text.size()) + QByteArray(1, '\0') + bytes;
+        }
+        return data + QByteArray(4, '\0');
+    };
+    const QString icon = QStringLiteral("C:\\Program Files\\Kite\\icons\\orvelfoldericon_finished.ico");
+    QByteArray otherClass = link(true, icon, false);
+    otherClass[5] = 0x15;
+    QTest::newRow("unicode") << link(true, icon, false) << icon;
+    QTest::newRow("unicode with link info") << link(true, icon, true) << icon;
+    QTest::newRow("ansi") << link(false, icon, true) << icon;
+    QTest::newRow("no icon") << link(true, QString(), false) << QString();
+    QTest::newRow("truncated") << link(true, icon, false).left(0x60) << QString();
+    QTest::newRow("not a shell link") << otherClass << QString();
+    QTest::newRow("text") << QByteArray("target=/home/a/out\n") << QString();
+}
+
+void TestMaintenance::shortcutIconLocation()
+{
+    QFETCH(QByteArray, data);
+    QTEST(PlatformShell::shortcutIconLocationFromData(data), "expected");
+    QVERIFY(writeFile(path(QStringLiteral("job.lnk")), data));
+    QTEST(PlatformShell::shortcutIconLocation(path(QStringLiteral("job.lnk"))), "expected");
 }
 
 QTEST_MAIN(TestMaintenance)
