@@ -341,9 +341,10 @@ void TestTunnel::switchedOffDisconnectedAndEndedWithThePlugin()
     QCOMPARE(recordText().count(QStringLiteral("args: ")), 1);
     plugin->disconnectLicenseTunnelSlot();
     QCOMPARE(disconnectAsked.count(), 2);
-    // Started again, the client ends with the plug-in.
+    // Switched on again through the interface, it starts; the client ends
+    // with the plug-in.
     m_client->settings->connectLicenseServer = true;
-    plugin->reverseTunnelProcess->connectTunnel();
+    plugin->connectLicenseTunnel();
     QTRY_VERIFY(m_client->settings->licenseTunnelConnected);
     const qint64 second = plugin->reverseTunnelProcess->process->processId();
     delete m_client->plugin;
