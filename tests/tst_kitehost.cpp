@@ -51,10 +51,8 @@ class TestKiteHost : public QObject
 private slots:
     void probeFindsThePlugin_data();
     void probeFindsThePlugin();
-    void probeWithoutPluginFails();
     void runsAndExitsAfterTheGivenTime_data();
     void runsAndExitsAfterTheGivenTime();
-    void terminationSignalShutsDown();
     void logsInAndAgainAfterALoss();
     void refusedLoginIsShown();
     void retryDelayGrowsToAMinute_data();
@@ -91,24 +89,39 @@ QProcessEnvironment TestKiteHost::environment(const QString& home)
 void TestKiteHost::probeFindsThePlugin_data()
 {
     QTest::addColumn<bool>("display");
-    QTest::newRow("offscreen platform") << true;
-    QTest::newRow("no display at all") << false;
+    QTest::addColumn<bool>("pluginThere");
+    QTest::newRow("offscreen platform") << true << true;
+    QTest::newRow("no display at all") << false << true;
+    QTest::newRow("only a library that is not the plug-in") << true << false;
 }
 
 void TestKiteHost::probeFindsThePlugin()
 {
     QFETCH(bool, display);
+    QFETCH(bool, pluginThere);
     QTemporaryDir home;
+    QTemporaryDir otherPlugins;
     QProcessEnvironment env = environment(home.path());
     if (!display) {
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             env.remove(QString::fromLatin1(name));
     }
+    QStringList args{QStringLiteral("--probe")};
+    if (!pluginThere) {
+        QVERIFY(QFile::copy(QStringLiteral(KITESHARED_PATH), otherPlugins.filePath(QStringLiteral("libOther.so"))));
+        args << QStringLiteral("--plugin-dir") << otherPlugins.path();
+    }
     QProcess host;
     host.setProcessEnvironment(env);
-    host.start(QStringLiteral(KITEHOST_PATH), {QStringLiteral("--probe")});
+    host.start(QStringLiteral(KITEHOST_PATH), args);
     QVERIFY(host.waitForFinished(60000));
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+    if (!pluginThere) {
+        QCOMPARE(host.exitCode(), 1);
+        QVERIFY(host.readAllStandardOutput().isEmpty());
+        QVERIFY(host.readAllStandardError().contains("no plug-in with the interface"));
+        return;
+    }
     QVERIFY2(host.exitCode() == 0, host.readAllStandardError().constData());
 
     const QList<QByteArray> lines = host.readAllStandardOutput().trimmed().split('\n');
@@ -120,22 +133,6 @@ void TestKiteHost::probeFindsThePlugin()
     QCOMPARE(report.value("pluginVersion").toInt(), 18);
     QVERIFY(report.value("iid").toString().endsWith(QLatin1String(".Qt.Kite.PluginNetConnectionInterface")));
     QVERIFY(report.value("file").toString().endsWith(QLatin1String("libPluginNetConnection.so")));
-}
-
-void TestKiteHost::probeWithoutPluginFails()
-{
-    QTemporaryDir home;
-    QTemporaryDir emptyPlugins;
-    // A library that is not the plug-in must not be taken for it.
-    QVERIFY(QFile::copy(QStringLiteral(KITESHARED_PATH), emptyPlugins.filePath(QStringLiteral("libOther.so"))));
-    QProcess host;
-    host.setProcessEnvironment(environment(home.path()));
-    host.start(QStringLiteral(KITEHOST_PATH),
-               {QStringLiteral("--probe"), QStringLiteral("--plugin-dir"), emptyPlugins.path()});
-    QVERIFY(host.waitForFinished(60000));
-    QCOMPARE(host.exitCode(), 1);
-    QVERIFY(host.readAllStandardOutput().isEmpty());
-    QVERIFY(host.readAllStandardError().contains("no plug-in with the interface"));
 }
 
 void TestKiteHost::runsAndExitsAfterTheGivenTime_data()
@@ -190,26 +187,6 @@ void TestKiteHost::runsAndExitsAfterTheGivenTime()
     QVERIFY(logText.contains("exitApplicationSlot"));
     QVERIFY(!logText.contains("host-secret"));
     QVERIFY(!out.contains("host-secret"));
-}
-
-void TestKiteHost::terminationSignalShutsDown()
-{
-    QTemporaryDir home;
-    QTemporaryDir app;
-    {
-        QSettings ini(app.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        ini.setValue(QStringLiteral("PathOptions/localProjectsFolder"), app.filePath(QStringLiteral("projects")));
-    }
-    QProcess host;
-    host.setProcessEnvironment(environment(home.path()));
-    host.start(QStringLiteral(KITEHOST_PATH), {QStringLiteral("--app-dir"), app.path()});
-    QVERIFY(host.waitForStarted(30000));
-    QByteArray seen;
-    QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("running"), 60000);
-    host.terminate(); // SIGTERM to the process this test started
-    QVERIFY(host.waitForFinished(30000));
-    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(host.exitCode(), 0);
 }
 
 bool TestKiteHost::listenWithAccount(FarmSimulator& sim, const QString& password)
