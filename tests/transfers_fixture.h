@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace Transfers {
@@ -33,14 +34,21 @@ inline QJsonObject message(const QString& action, const QString& scene, const QJ
 }
 
 inline QJsonObject dataOf(const QJsonObject& envelope) { return envelope.value(QStringLiteral("data")).toObject(); }
+inline QStringList sortedDirs(const QJsonObject& envelope)
+{
+    QStringList dirs;
+    for (const QJsonValue& dir : dataOf(envelope).value(QStringLiteral("dirs")).toArray())
+        dirs << dir.toString();
+    dirs.sort();
+    return dirs;
+}
 inline QJsonObject entry(const QString& path, qint64 size) { return {{"file", path}, {"size", double(size)}}; }
 inline QJsonObject folder(const QString& path) { return {{"file", path}}; }
 
 inline QStringList paths(const QList<DownloadFile>& list)
 {
     QStringList result;
-    for (const DownloadFile& file : list)
-        result << file.path;
+    std::transform(list.cbegin(), list.cend(), std::back_inserter(result), [](const DownloadFile& f) { return f.path; });
     return result;
 }
 
@@ -48,10 +56,9 @@ inline QStringList paths(const QList<DownloadFile>& list)
 inline QList<QVariantList> ofType(const QSignalSpy& spy, const QString& type)
 {
     QList<QVariantList> result;
-    for (const QVariantList& call : spy) {
-        if (call.at(2).toString() == type)
-            result << call;
-    }
+    std::copy_if(spy.cbegin(), spy.cend(), std::back_inserter(result), [&](const QVariantList& call) {
+        return call.at(2).toString() == type;
+    });
     return result;
 }
 
@@ -73,10 +80,8 @@ public:
     }
     void stop()
     {
-        if (client) {
-            for (KiteProject* job : qAsConst(client->settings->jobList))
-                delete job->errorDialog.data();
-        }
+        for (KiteProject* job : qAsConst(client->settings->jobList))
+            delete job->errorDialog.data(); // top-level windows
         client.reset();
     }
     OfflineClient* operator->() const { return client.get(); }

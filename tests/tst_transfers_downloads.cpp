@@ -16,575 +16,498 @@ private slots:
     void init() { m_client.start(); }
     void cleanup() { m_client.stop(); }
 
-    void passSkipsJobs_data();
-    void passSkipsJobs();
-    void passAsksForTheOutputOfARenderingJob();
-    void numberedDefaultFolders_data();
-    void numberedDefaultFolders();
-    void outOfRenderPoints_data();
-    void outOfRenderPoints();
-    void onlyTheFirstReplyIsPassedOn();
-    void sizeOf128IsIgnored_data();
-    void sizeOf128IsIgnored();
-    void localFilesCompared_data();
-    void localFilesCompared();
-    void trialOverlays();
-    void missingLocalFolderTakesTheDefault();
-    void emptyListFinishesOnlyAfterRendering();
-    void nonEmptyListStartsTheDownload();
-    void hostileNamesAreSkipped_data();
-    void hostileNamesAreSkipped();
-    void outputPathRules_data();
-    void outputPathRules();
+    void passSkipsJobs_data()
+    {
+        QTest::addColumn<QString>("state");
+        for (const char* state : {"sync inactive", "transfers on hold", "unknown", "deleted", "deletedLocal",
+                                  "downloadDisabled", "downloaded", "nothingToCheck", "notStarted", "fileRunning"})
+            QTest::newRow(state) << QString::fromLatin1(state);
+    }
 
-    void firstCompletionLooksAgainSecondFinishes();
-    void errorRestarts_data();
-    void errorRestarts();
-    void completionHeld();
-    void updateJobEnd_data();
-    void updateJobEnd();
-    void packAndOverlayRequests();
+    void passSkipsJobs()
+    {
+        QFETCH(QString, state);
+        KiteProject* job = m_client.renderedJob("shot", true);
+        m_client->settings->syncActive = state != "sync inactive";
+        m_client->settings->transfersOnHold = state == "transfers on hold";
+        job->isUnknown = state == "unknown";
+        job->isDeleted = state == "deleted";
+        job->isDeletedLocal = state == "deletedLocal";
+        job->downloadEnabled = state != "downloadDisabled";
+        job->isDownloaded = state == "downloaded";
+        job->checkForFilesToDownload = state != "nothingToCheck";
+        job->isRendering = state != "notStarted";
+        job->runningDownloadsOfJob = state == "fileRunning" ? 1 : 0;
+        m_client->plugin->generateDownloadFileListSlot();
+        QVERIFY(m_client->sent("getOutputDir").isEmpty());
+        QCOMPARE(job->checkForFilesToDownload, state != "nothingToCheck");
+    }
+
+    void passAsksForTheOutputOfARenderingJob()
+    {
+        KiteProject* job = m_client.renderedJob("shot", true);
+        job->getOutputDirRunning = true;
+        emit m_client->plugin->generateDownloadFileListSignal();
+        // The pass runs after the event that asked for it.
+        QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
+        QCOMPARE(dataOf(m_client->sent("getOutputDir").first()), (QJsonObject{{"scene", "shot"}, {"size", true}}));
+        QVERIFY(job->outputDirRequested);
+        QVERIFY(!job->getOutputDirRunning);
+        QVERIFY(!job->checkForFilesToDownload);
+    }
+
+    void numberedDefaultFolders_data()
+    {
+        QTest::addColumn<QString>("defaultContent"); // "", "empty", "visible", "hidden"
+        QTest::addColumn<bool>("otherJobUsesFirstNumber");
+        QTest::addColumn<QString>("expectedSuffix");
+        QTest::newRow("absent") << QString() << false << QString();
+        QTest::newRow("empty folder used") << "empty" << false << QString();
+        QTest::newRow("hidden file only") << "hidden" << false << QString();
+        QTest::newRow("taken folder numbered") << "visible" << false << "_1";
+        QTest::newRow("collision moves on") << "visible" << true << "_2";
+    }
+
+    void numberedDefaultFolders()
+    {
+        QFETCH(QString, defaultContent);
+        QFETCH(bool, otherJobUsesFirstNumber);
+        QFETCH(QString, expectedSuffix);
+        const QString base = m_client->userFolder() + "/OrvelKite/Download/output/shot";
+        if (!defaultContent.isEmpty())
+            QDir().mkpath(base);
+        if (defaultContent == "visible")
+            m_client->writeUserFile("OrvelKite/Download/output/shot/frame.png", "x");
+        if (defaultContent == "hidden")
+            m_client->writeUserFile("OrvelKite/Download/output/shot/.hidden", "x");
+        if (otherJobUsesFirstNumber)
+            m_client->addJob("other")->localDownloadDirCustom = base + "_1";
+        KiteProject* job = m_client.renderedJob("shot", true);
+        job->localDownloadDirCustom.clear();
+        m_client->plugin->generateDownloadFileListSlot();
+        const QString expected = QFileInfo(base + expectedSuffix).absoluteFilePath();
+        QCOMPARE(job->localDownloadDirCustom, expected);
+        QVERIFY(QFileInfo(expected).isDir());
+        QVERIFY(m_client.cfgText("shot").contains("\r\ndownloadpath=" + expected));
+        // The folder was chosen in this pass; the next pass asks for the output.
+        QVERIFY(m_client->sent("getOutputDir").isEmpty());
+        QVERIFY(job->checkForFilesToDownload);
+        m_client->plugin->generateDownloadFileListSlot();
+        QCOMPARE(m_client->sent("getOutputDir").size(), 1);
+    }
+
+    void outOfRenderPoints_data()
+    {
+        QTest::addColumn<int>("teamid");
+        QTest::addColumn<bool>("teamPaid");
+        QTest::addColumn<bool>("accountPaid");
+        QTest::addColumn<QString>("notice"); // of the final look; empty: none
+        QTest::newRow("own job, paid account") << 0 << false << true << "";
+        QTest::newRow("own job, unpaid account") << 0 << true << false << "Out of render points";
+        QTest::newRow("unpaid team, paid account") << 12 << false << true << "Team out of render points";
+        QTest::newRow("unpaid team, unpaid account") << 12 << false << false << "Out of render points";
+        QTest::newRow("paid team, unpaid account") << 12 << true << false << "";
+    }
+
+    // Jobs without paid render points are marked instead of downloaded, and told
+    // so at their final look.
+    void outOfRenderPoints()
+    {
+        QFETCH(int, teamid);
+        QFETCH(bool, teamPaid);
+        QFETCH(bool, accountPaid);
+        QFETCH(QString, notice);
+        const bool outOfPoints = !notice.isEmpty();
+        KiteProject* job = m_client.renderedJob("shot", true);
+        job->teamid = teamid;
+        job->isPaid = teamPaid;
+        m_client->settings->isPaid = accountPaid;
+        QCOMPARE(DownloadListGenerator::isOutOfRenderPoints(job, m_client->settings), outOfPoints);
+        m_client->plugin->generateDownloadFileListSlot();
+        QCOMPARE(job->outOfRenderPoints, outOfPoints);
+        QCOMPARE(m_client->sent("getOutputDir").size(), outOfPoints ? 0 : 1);
+        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
+        QSignalSpy listings(m_client->plugin, &PluginNetConnection::fileListUpdateSignal);
+        QSignalSpy started(m_client->plugin, &PluginNetConnection::downloadJobSignal);
+        m_client->receive(m_client.outputReply(job, QJsonArray{entry("a.png", 10)}));
+        QCOMPARE(listings.size(), outOfPoints ? 0 : 1);
+        QCOMPARE(ofType(messages, "OutOfRenderPoints").size(), outOfPoints ? 1 : 0);
+        if (outOfPoints)
+            QCOMPARE(messages.first().at(0).toString(), QStringLiteral("Out of render points"));
+        m_client.list(job, QJsonArray{entry("b.png", 10)});
+        QCOMPARE(started.size(), outOfPoints ? 0 : 2);
+        // The final look after rendering.
+        KiteProject* last = m_client.renderedJob("last");
+        last->teamid = teamid;
+        last->isPaid = teamPaid;
+        messages.clear();
+        m_client->plugin->downloadJobFinishedSlot(last, 0);
+        const QList<QVariantList> notices = ofType(messages, "OutOfRenderPoints");
+        QCOMPARE(notices.size(), outOfPoints ? 1 : 0);
+        if (outOfPoints)
+            QCOMPARE(notices.first().mid(0, 2), (QVariantList{notice, notice}));
+        QCOMPARE(m_client->sent("getOutputDir").size(), outOfPoints ? 0 : 2);
+    }
+
+    void onlyTheFirstReplyIsPassedOn()
+    {
+        KiteProject* job = m_client.renderedJob("shot", true);
+        job->lastDownloadCheck = true;
+        QSignalSpy listings(m_client->plugin, &PluginNetConnection::fileListUpdateSignal);
+        const QJsonObject reply = m_client.outputReply(job, QJsonArray{entry("a.png", 10)}, QJsonArray{folder("sub")});
+        m_client->receive(reply);
+        m_client->receive(reply);
+        QCOMPARE(listings.size(), 1);
+        QCOMPARE(listings.first().at(0).toJsonArray().size(), 1);
+        QCOMPARE(listings.first().at(2).value<KiteProject*>(), job);
+        QVERIFY(job->outputDirReceived && job->lastDownloadCheckReceived);
+        QCOMPARE(paths(job->downloadList), QStringList{"a.png"});
+    }
+
+    void localFilesCompared_data()
+    {
+        QTest::addColumn<qint64>("localSize");
+        QTest::addColumn<bool>("marker");
+        QTest::addColumn<QString>("answer"); // "", "overwriteAll", "ignoreAll", "yes"
+        QTest::addColumn<qint64>("expectedLocalSize"); // -1: not in the list
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<qint64>("received");
+        QTest::newRow("complete") << qint64(500) << false << "" << qint64(-1) << false << qint64(500);
+        QTest::newRow("interrupted") << qint64(200) << true << "" << qint64(200) << false << qint64(200);
+        QTest::newRow("different size asks") << qint64(200) << false << "" << qint64(-1) << true << qint64(0);
+        QTest::newRow("ignore all") << qint64(200) << false << "ignoreAll" << qint64(-1) << false << qint64(0);
+        QTest::newRow("overwrite all") << qint64(200) << false << "overwriteAll" << qint64(200) << false << qint64(0);
+        QTest::newRow("answered yes") << qint64(700) << false << "yes" << qint64(700) << false << qint64(0);
+    }
+
+    void localFilesCompared()
+    {
+        QFETCH(qint64, localSize);
+        QFETCH(QString, answer);
+        QFETCH(qint64, expectedLocalSize);
+        QFETCH(bool, asked);
+        KiteProject* job = m_client.renderedJob("shot", true);
+        QVERIFY(m_client.writeLocal(job, "passes/alpha.png", localSize));
+        QFETCH(bool, marker);
+        if (marker)
+            QVERIFY(m_client.writeLocal(job, "passes/alpha.png.dlstarted", 0));
+        job->overwriteAll = answer == "overwriteAll";
+        job->ignoreAll = answer == "ignoreAll";
+        if (answer == "yes")
+            job->overwriteYesList.insert("passes/alpha.png");
+        QSignalSpy questions(m_client->plugin->downloadListUpdater, &DownloadListUpdater::confirmOverwriteSignal);
+        for (int pass = 0; pass < 2; ++pass) // an open question is not asked again
+            m_client.list(job, QJsonArray{entry("passes/alpha.png", 500)}, QJsonArray{folder("passes")});
+        if (expectedLocalSize < 0) {
+            QVERIFY(job->downloadList.isEmpty());
+        } else {
+            QCOMPARE(job->downloadList.size(), 2);
+            QCOMPARE(job->downloadList.first().path, QStringLiteral("passes/alpha.png"));
+            QCOMPARE(job->downloadList.first().size, qint64(500));
+            QCOMPARE(job->downloadList.first().localSize, expectedLocalSize);
+        }
+        QCOMPARE(questions.size(), asked ? 1 : 0);
+        if (asked)
+            QCOMPARE(questions.first(), (QVariantList{false, false, true}));
+        QCOMPARE(job->pendingOverwriteList, asked ? QStringList{"passes/alpha.png"} : QStringList());
+        QCOMPARE(job->overwriteQuestionOpen, asked);
+        QTEST(job->bytesReceivedTotal, "received");
+        QCOMPARE(job->downloadBytesTotal, qint64(500));
+    }
+
+    void trialOverlays()
+    {
+        m_client->settings->isTrial = true;
+        KiteProject* job = m_client.renderedJob("shot", true);
+        {
+            QSettings info(m_client->userFolder() + "/shot.trialinfo", QSettings::IniFormat);
+            info.setValue("originalFiles/frame_0001.png", 3000);
+            info.setValue("overlayFiles/frame_0001.png", 3007);
+        }
+        QVERIFY(m_client.writeLocal(job, "frame_0001.png", 3007));
+        m_client.list(job, QJsonArray{entry("frame_0001.png", 3000), entry("frame_0001_overlaid.png", 3007),
+                                      entry("frame_0002.png", 3100)});
+        // The overlaid copy counts as the complete file; the server's overlaid
+        // copies are never fetched on their own.
+        QCOMPARE(paths(job->downloadList), QStringList{"frame_0002.png"});
+        QCOMPARE(job->bytesReceivedTotal, qint64(3007));
+        QVERIFY(job->pendingOverwriteList.isEmpty());
+        // Without a trial account the same local file differs in size.
+        m_client->settings->isTrial = false;
+        job->downloadList.clear();
+        m_client.list(job, QJsonArray{entry("frame_0001.png", 3000)});
+        QCOMPARE(job->pendingOverwriteList, QStringList{"frame_0001.png"});
+    }
+
+    void missingLocalFolderTakesTheDefault()
+    {
+        KiteProject* job = m_client.renderedJob("shot");
+        job->localDownloadDirCustom = m_client->appDir() + "/gone";
+        job->checkForFilesToDownload = false;
+        m_client.list(job, QJsonArray{entry("a.png", 10)});
+        const QString expected = QFileInfo(m_client->userFolder() + "/OrvelKite/Download/output/shot").absoluteFilePath();
+        QCOMPARE(job->localDownloadDirCustom, expected);
+        QVERIFY(QFileInfo(expected).isDir());
+        QVERIFY(!QFileInfo::exists(m_client->appDir() + "/gone"));
+        // The listing is dropped; the download starts over from there.
+        QVERIFY(job->downloadList.isEmpty());
+        QVERIFY(job->checkForFilesToDownload);
+    }
+
+    void emptyListFinishesOnlyAfterRendering()
+    {
+        KiteProject* rendering = m_client.renderedJob("busy", true);
+        KiteProject* rendered = m_client.renderedJob("done");
+        QVERIFY(m_client.writeLocal(rendering, "a.png", 10));
+        QVERIFY(m_client.writeLocal(rendered, "a.png", 10));
+        QSignalSpy finished(m_client->plugin->downloadListUpdater, &DownloadListUpdater::jobDownloadFinishedSignal);
+        rendering->checkForFilesToDownload = false;
+        m_client.list(rendering, QJsonArray{entry("a.png", 10)});
+        QCOMPARE(finished.size(), 0);
+        // Nothing new while it renders: looked at again once a frame is done.
+        QVERIFY(!rendering->checkForFilesToDownload);
+        m_client->receive(message("frameStateChange", QString(), {{"scene", "busy"}, {"frame", 2}, {"state", "RENDERED"}}));
+        QVERIFY(rendering->checkForFilesToDownload);
+        rendered->outputDirRequested = true;
+        m_client.list(rendered, QJsonArray{entry("a.png", 10)});
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first(), (QVariantList{QVariant::fromValue(rendered), 0}));
+        // Counted up for the report and down again by the completion.
+        QCOMPARE(m_client->settings->runningJobDownloads, 0);
+        QVERIFY(!rendered->outputDirRequested);
+    }
+
+    void nonEmptyListStartsTheDownload()
+    {
+        KiteProject* job = m_client.renderedJob("shot", true);
+        KiteProject* other = m_client.renderedJob("other", true);
+        job->outputDirRequested = true;
+        QSignalSpy started(m_client->plugin, &PluginNetConnection::downloadJobSignal);
+        // A file of exactly 128 bytes is left out.
+        m_client.list(job, QJsonArray{entry("a.png", 127), entry("b.png", 128), entry("c.png", 129)});
+        QCOMPARE(paths(job->downloadList), (QStringList{"a.png", "c.png"}));
+        QCOMPARE(job->downloadBytesTotal, qint64(127 + 129));
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(m_client->settings->runningJobDownloads, 1);
+        QVERIFY(job->isDownloading && !job->checkForFilesToDownload && !job->outputDirRequested);
+        QCOMPARE(job->downloadProgressBase, 100.0);
+        // The next pass asks for the output of the job waiting.
+        QVERIFY(other->checkForFilesToDownload);
+        QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
+        QCOMPARE(dataOf(m_client->sent("getOutputDir").first()).value("scene").toString(), QStringLiteral("other"));
+    }
+
+    void hostileNamesAreSkipped_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("parent") << "../escape/x.png";
+        QTest::newRow("parent inside") << "ok/../../escape/x.png";
+        QTest::newRow("only parent") << "..";
+        QTest::newRow("absolute") << "/tmp/escape/x.png";
+        QTest::newRow("drive letter") << "C:/escape/x.png";
+        QTest::newRow("drive relative") << "C:escape.png";
+        QTest::newRow("backslash") << "..\\escape\\x.png";
+        QTest::newRow("newline") << "ok/x\n.png";
+        QTest::newRow("nul") << QStringLiteral("ok/x") + QChar(0) + QStringLiteral(".png");
+        QTest::newRow("device") << "ok/NUL.png";
+        QTest::newRow("trailing dot") << "ok/x.png.";
+        QTest::newRow("trailing space") << "ok/x.png ";
+        QTest::newRow("dot") << "./x.png";
+        QTest::newRow("three dots") << "...";
+        QTest::newRow("empty component") << "ok//x.png";
+        QTest::newRow("stream") << "x.png:stream";
+        QTest::newRow("tab") << "x\t.png";
+        QTest::newRow("delete") << QStringLiteral("x") + QChar(0x7f);
+        QTest::newRow("com port") << "ok/com1.txt";
+        QTest::newRow("lpt port") << "LPT9";
+    }
+
+    void hostileNamesAreSkipped()
+    {
+        QFETCH(QString, name);
+        KiteProject* job = m_client.renderedJob("shot", true);
+        // A file outside the job's folder that a hostile name would point at.
+        const QString outside = m_client->appDir() + "/out/escape";
+        QVERIFY(TestFiles::writeFile(outside + "/x.png", QByteArray(40, 'b')));
+        const QString hostileFolder = name.section('/', 0, -2);
+        m_client.list(job, QJsonArray{entry(name, 40), entry("ok/deep/a..b.png", 10), entry(".hidden", 2)},
+                      QJsonArray{folder(hostileFolder.isEmpty() ? name : hostileFolder), folder("ok/deep"), folder("../made")});
+        QCOMPARE(paths(job->downloadList), (QStringList{"ok/deep/a..b.png", ".hidden"}));
+        QVERIFY(QFileInfo(job->localDownloadDirCustom + "/ok/deep").isDir()); // sub-folders are made
+        QCOMPARE(job->downloadBytesTotal, qint64(12));
+        QCOMPARE(job->bytesReceivedTotal, qint64(0));
+        QCOMPARE(QDir(m_client->appDir() + "/out").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{"escape", "shot"}));
+        QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"x.png"});
+        QVERIFY(m_client->logText().contains("file name from the server refused, skipped: " + OutputPaths::printable(name)));
+    }
+
+    void firstCompletionLooksAgainSecondFinishes()
+    {
+        KiteProject* job = m_client.renderedJob("shot");
+        m_client->settings->runningJobDownloads = 1;
+        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
+        QSignalSpy next(m_client->plugin, &PluginNetConnection::downloadJobSignal);
+        m_client->plugin->downloadJobFinishedSlot(job, 0);
+        QCOMPARE(m_client->sent("getOutputDir").size(), 1);
+        QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
+        QVERIFY(job->lastDownloadCheck && job->lastDownloadCheckReceived && !job->isDownloaded);
+        // Not marked before the final look: a cfg read now must not end the download.
+        QVERIFY(!m_client.cfgText("shot").contains("downloaded=true"));
+        QCOMPARE(m_client->settings->runningJobDownloads, 0);
+        m_client->settings->runningJobDownloads = 1;
+        m_client->plugin->downloadJobFinishedSlot(job, 0);
+        QCOMPARE(m_client->sent("getOutputDir").size(), 1);
+        const QList<QVariantList> done = ofType(messages, "DownloadEnd");
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done.first(), (QVariantList{"Download finished", "shot 100%... \nClick here to open folder", "DownloadEnd",
+                                             QVariant::fromValue(job)}));
+        QCOMPARE(next.size(), 1);
+        QVERIFY(job->isDownloaded);
+        QVERIFY(m_client.cfgText("shot").contains("downloaded=true\r\n\r\nrestartDownload=false"));
+        QCOMPARE(job->downloadPriority, -1);
+        QVERIFY(!job->lastDownloadCheck);
+        QCOMPARE(m_client->sent("setDownloadComplete").size(), 1);
+    }
+
+    void errorRestarts_data()
+    {
+        QTest::addColumn<int>("earlierRestarts");
+        QTest::addColumn<bool>("retried");
+        QTest::newRow("9 earlier restarts") << 9 << true;
+        QTest::newRow("10 earlier restarts") << 10 << false;
+    }
+
+    void errorRestarts()
+    {
+        QFETCH(int, earlierRestarts);
+        QFETCH(bool, retried);
+        KiteProject* job = m_client.renderedJob("shot");
+        job->downloadJobErrorCount = 2;
+        job->downloadJobErrorRestartCount = earlierRestarts;
+        job->failedDownloadFiles << "a.png";
+        job->checkForFilesToDownload = false;
+        job->lastDownloadCheckReceived = true;
+        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
+        m_client->plugin->downloadJobFinishedSlot(job, 1);
+        QCOMPARE(job->hasDownloadError, !retried);
+        QVERIFY(!job->isDownloaded && !job->downloadedMark);
+        QVERIFY(!m_client.cfgText("shot").contains("downloaded=true"));
+        QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
+        QCOMPARE(job->downloadJobErrorRestartCount, 10);
+        // A retry looks at the output again; the tenth failure is shown and
+        // retried later.
+        QCOMPARE(m_client->sent("getOutputDir").size(), retried ? 1 : 0);
+        if (retried) {
+            QCOMPARE(job->downloadJobErrorCount, 0);
+            QVERIFY(job->failedDownloadFiles.isEmpty());
+            QVERIFY(job->checkForFilesToDownload);
+        } else {
+            QVERIFY(job->downloadErrorMessageShown);
+            QVERIFY(job->downloadErrorRetryTimer && job->downloadErrorRetryTimer->isActive());
+        }
+    }
+
+    // Three restarts, an open overwrite question or a job still rendering hold
+    // the completion: no "Download finished", the downloader takes the next job.
+    void completionHeld()
+    {
+        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
+        QSignalSpy next(m_client->plugin, &PluginNetConnection::downloadJobSignal);
+        KiteProject* restarted = m_client.renderedJob("restarted");
+        restarted->downloadJobErrorRestartCount = 3;
+        restarted->lastDownloadCheckReceived = true;
+        restarted->overwriteYesList.insert("a.png");
+        m_client->plugin->downloadJobFinishedSlot(restarted, 0);
+        QCOMPARE(next.size(), 1);
+        // Restarted without resetting answers or error counts.
+        QVERIFY(!restarted->isDownloaded && restarted->checkForFilesToDownload);
+        QCOMPARE(restarted->downloadJobErrorRestartCount, 3);
+        QVERIFY(restarted->overwriteYesList.contains("a.png"));
+        QVERIFY(m_client.cfgText("restarted").endsWith("downloaded=false\r\n"));
+        KiteProject* asking = m_client.renderedJob("asking");
+        asking->overwriteQuestionOpen = true;
+        m_client->plugin->downloadJobFinishedSlot(asking, 0);
+        QCOMPARE(next.size(), 2);
+        QVERIFY(m_client->sent("getOutputDir").isEmpty());
+        KiteProject* rendering = m_client.renderedJob("rendering", true);
+        rendering->checkForFilesToDownload = false;
+        for (int pass = 0; pass < 2; ++pass)
+            m_client->plugin->downloadJobFinishedSlot(rendering, 0);
+        QCOMPARE(next.size(), 4);
+        QVERIFY(!rendering->isDownloaded && rendering->checkForFilesToDownload);
+        QVERIFY(!m_client.cfgText("rendering").contains("downloaded=true"));
+        QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
+        QVERIFY(m_client->sent("setDownloadComplete").isEmpty());
+        // The next progress event's pass asks again.
+        m_client->plugin->generateDownloadFileListSlot();
+        QStringList asked;
+        for (const QJsonObject& request : m_client->sent("getOutputDir"))
+            asked << dataOf(request).value("scene").toString();
+        QVERIFY(asked.contains("rendering"));
+    }
+
+    void updateJobEnd_data()
+    {
+        QTest::addColumn<bool>("failed");
+        QTest::addColumn<bool>("firstRunDone");
+        QTest::newRow("finished") << false << true;
+        QTest::newRow("finished on the first run") << false << false;
+        QTest::newRow("failed") << true << true;
+    }
+
+    void updateJobEnd()
+    {
+        QFETCH(bool, failed);
+        QFETCH(bool, firstRunDone);
+        auto* job = new KiteProject(m_client->settings, "updateDownload", QString(), m_client->settings);
+        job->isUpdateJob = true;
+        job->isUnknown = false;
+        job->isDownloading = true;
+        job->downloadPriority = 99999;
+        job->localDownloadDir = m_client->appDir() + "/plugins";
+        job->downloadJobErrorCount = failed ? 1 : 0;
+        m_client->settings->jobList.append(job);
+        m_client->settings->updateDownloadStarted = true;
+        m_client->settings->syncActive = false;
+        m_client->settings->firstRunDone = firstRunDone;
+        m_client->settings->controlCenterUrl = "https://portal.invalid/cc";
+        m_client->settings->runningJobDownloads = 1;
+        QSignalSpy updateDone(m_client->plugin, &PluginNetConnection::updateDownloadFinishedSignal);
+        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
+        m_client->plugin->downloadJobFinishedSlot(job, 0);
+        QCOMPARE(updateDone.size(), failed ? 0 : 1);
+        QCOMPARE(m_client->settings->syncActive, !failed && firstRunDone);
+        QCOMPARE(m_client->sent("getUserToken").size(), !failed && !firstRunDone ? 1 : 0);
+        // Never a look at a job output for the update job.
+        QVERIFY(m_client->sent("getOutputDir").isEmpty());
+        QCOMPARE(ofType(messages, "DownloadEnd").size(), failed ? 0 : 1);
+        QCOMPARE(job->isDownloaded, !failed);
+        QVERIFY(!QFileInfo::exists(m_client->userFolder() + "/updateDownload.cfg"));
+    }
+
+    void packAndOverlayRequests()
+    {
+        KiteProject* job = m_client.renderedJob("shot");
+        DownloadFile file;
+        file.path = "passes/alpha_0001.png";
+        m_client->plugin->zipRequestSlot(file, job);
+        m_client->plugin->generateOverlayRequestSlot(file, job);
+        for (const char* action : {"pack", "generateOverlay"}) {
+            QCOMPARE(m_client->sent(action).size(), 1);
+            QCOMPARE(dataOf(m_client->sent(action).first()), (QJsonObject{{"scene", "shot"}, {"picture", file.path}}));
+        }
+        QSignalSpy overlays(m_client->plugin, &PluginNetConnection::overlayGeneratedSignal);
+        m_client->receive(message("generateOverlay", "shot", {{"result", false}, {"filename", ""}}));
+        QCOMPARE(overlays.size(), 0);
+        m_client->receive(message("generateOverlay", "shot", {{"result", true}, {"filename", "passes/alpha_0001_overlaid.png"}}));
+        QCOMPARE(overlays.size(), 1);
+        QCOMPARE(overlays.first(), (QVariantList{"passes/alpha_0001_overlaid.png", QVariant::fromValue(job)}));
+    }
 
 private:
     Client m_client;
 };
-
-void TestTransfersDownloads::passSkipsJobs_data()
-{
-    QTest::addColumn<QString>("state");
-    for (const char* state : {"sync inactive", "transfers on hold", "unknown", "deleted", "deletedLocal",
-                              "downloadDisabled", "downloaded", "nothingToCheck", "notStarted", "fileRunning"})
-        QTest::newRow(state) << QString::fromLatin1(state);
-}
-
-void TestTransfersDownloads::passSkipsJobs()
-{
-    QFETCH(QString, state);
-    KiteProject* job = m_client.renderedJob("shot", true);
-    m_client->settings->syncActive = state != "sync inactive";
-    m_client->settings->transfersOnHold = state == "transfers on hold";
-    job->isUnknown = state == "unknown";
-    job->isDeleted = state == "deleted";
-    job->isDeletedLocal = state == "deletedLocal";
-    job->downloadEnabled = state != "downloadDisabled";
-    job->isDownloaded = state == "downloaded";
-    job->checkForFilesToDownload = state != "nothingToCheck";
-    job->isRendering = state != "notStarted";
-    job->runningDownloadsOfJob = state == "fileRunning" ? 1 : 0;
-    m_client->plugin->generateDownloadFileListSlot();
-    QVERIFY(m_client->sent("getOutputDir").isEmpty());
-    QCOMPARE(job->checkForFilesToDownload, state != "nothingToCheck");
-}
-
-void TestTransfersDownloads::passAsksForTheOutputOfARenderingJob()
-{
-    KiteProject* job = m_client.renderedJob("shot", true);
-    job->getOutputDirRunning = true;
-    emit m_client->plugin->generateDownloadFileListSignal();
-    // The pass runs after the event that asked for it.
-    QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
-    QCOMPARE(dataOf(m_client->sent("getOutputDir").first()), (QJsonObject{{"scene", "shot"}, {"size", true}}));
-    QVERIFY(job->outputDirRequested);
-    QVERIFY(!job->getOutputDirRunning);
-    QVERIFY(!job->checkForFilesToDownload);
-}
-
-void TestTransfersDownloads::numberedDefaultFolders_data()
-{
-    QTest::addColumn<QString>("defaultContent"); // "", "empty", "visible", "hidden"
-    QTest::addColumn<bool>("otherJobUsesFirstNumber");
-    QTest::addColumn<QString>("expectedSuffix");
-    QTest::newRow("absent") << QString() << false << QString();
-    QTest::newRow("empty folder used") << "empty" << false << QString();
-    QTest::newRow("hidden file only") << "hidden" << false << QString();
-    QTest::newRow("taken folder numbered") << "visible" << false << "_1";
-    QTest::newRow("collision moves on") << "visible" << true << "_2";
-}
-
-void TestTransfersDownloads::numberedDefaultFolders()
-{
-    QFETCH(QString, defaultContent);
-    QFETCH(bool, otherJobUsesFirstNumber);
-    QFETCH(QString, expectedSuffix);
-    const QString base = m_client->userFolder() + "/OrvelKite/Download/output/shot";
-    if (!defaultContent.isEmpty())
-        QDir().mkpath(base);
-    if (defaultContent == "visible")
-        m_client->writeUserFile("OrvelKite/Download/output/shot/frame.png", "x");
-    if (defaultContent == "hidden")
-        m_client->writeUserFile("OrvelKite/Download/output/shot/.hidden", "x");
-    if (otherJobUsesFirstNumber)
-        m_client->addJob("other")->localDownloadDirCustom = base + "_1";
-
-    KiteProject* job = m_client.renderedJob("shot", true);
-    job->localDownloadDirCustom.clear();
-    m_client->plugin->generateDownloadFileListSlot();
-    const QString expected = QFileInfo(base + expectedSuffix).absoluteFilePath();
-    QCOMPARE(job->localDownloadDirCustom, expected);
-    QVERIFY(QFileInfo(expected).isDir());
-    QVERIFY(m_client.cfgText("shot").contains("\r\ndownloadpath=" + expected));
-    // The folder was chosen in this pass; the next pass asks for the output.
-    QVERIFY(m_client->sent("getOutputDir").isEmpty());
-    QVERIFY(job->checkForFilesToDownload);
-    m_client->plugin->generateDownloadFileListSlot();
-    QCOMPARE(m_client->sent("getOutputDir").size(), 1);
-}
-
-void TestTransfersDownloads::outOfRenderPoints_data()
-{
-    QTest::addColumn<int>("teamid");
-    QTest::addColumn<bool>("teamPaid");
-    QTest::addColumn<bool>("accountPaid");
-    QTest::addColumn<QString>("notice"); // of the final look; empty: none
-    QTest::newRow("own job, paid account") << 0 << false << true << "";
-    QTest::newRow("own job, unpaid account") << 0 << true << false << "Out of render points";
-    QTest::newRow("unpaid team, paid account") << 12 << false << true << "Team out of render points";
-    QTest::newRow("unpaid team, unpaid account") << 12 << false << false << "Out of render points";
-    QTest::newRow("paid team, unpaid account") << 12 << true << false << "";
-}
-
-// Jobs without paid render points are marked instead of downloaded, and told
-// so at their final look.
-void TestTransfersDownloads::outOfRenderPoints()
-{
-    QFETCH(int, teamid);
-    QFETCH(bool, teamPaid);
-    QFETCH(bool, accountPaid);
-    QFETCH(QString, notice);
-    const bool outOfPoints = !notice.isEmpty();
-    KiteProject* job = m_client.renderedJob("shot", true);
-    job->teamid = teamid;
-    job->isPaid = teamPaid;
-    m_client->settings->isPaid = accountPaid;
-    QCOMPARE(DownloadListGenerator::isOutOfRenderPoints(job, m_client->settings), outOfPoints);
-    m_client->plugin->generateDownloadFileListSlot();
-    QCOMPARE(job->outOfRenderPoints, outOfPoints);
-    QCOMPARE(m_client->sent("getOutputDir").size(), outOfPoints ? 0 : 1);
-
-    QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-    QSignalSpy listings(m_client->plugin, &PluginNetConnection::fileListUpdateSignal);
-    QSignalSpy started(m_client->plugin, &PluginNetConnection::downloadJobSignal);
-    m_client->receive(m_client.outputReply(job, QJsonArray{entry("a.png", 10)}));
-    QCOMPARE(listings.size(), outOfPoints ? 0 : 1);
-    QCOMPARE(ofType(messages, "OutOfRenderPoints").size(), outOfPoints ? 1 : 0);
-    if (outOfPoints)
-        QCOMPARE(messages.first().at(0).toString(), QStringLiteral("Out of render points"));
-    m_client.list(job, QJsonArray{entry("b.png", 10)});
-    QCOMPARE(started.size(), outOfPoints ? 0 : 2);
-
-    // The final look after rendering.
-    KiteProject* last = m_client.renderedJob("last");
-    last->teamid = teamid;
-    last->isPaid = teamPaid;
-    messages.clear();
-    m_client->plugin->downloadJobFinishedSlot(last, 0);
-    const QList<QVariantList> notices = ofType(messages, "OutOfRenderPoints");
-    QCOMPARE(notices.size(), outOfPoints ? 1 : 0);
-    if (outOfPoints)
-        QCOMPARE(notices.first().mid(0, 2), (QVariantList{notice, notice}));
-    QCOMPARE(m_client->sent("getOutputDir").size(), outOfPoints ? 0 : 2);
-}
-
-void TestTransfersDownloads::onlyTheFirstReplyIsPassedOn()
-{
-    KiteProject* job = m_client.renderedJob("shot", true);
-    job->lastDownloadCheck = true;
-    QSignalSpy listings(m_client->plugin, &PluginNetConnection::fileListUpdateSignal);
-    const QJsonObject reply = m_client.outputReply(job, QJsonArray{entry("a.png", 10)}, QJsonArray{folder("sub")});
-    m_client->receive(reply);
-    m_client->receive(reply);
-    QCOMPARE(listings.size(), 1);
-    QCOMPARE(listings.first().at(0).toJsonArray().size(), 1);
-    QCOMPARE(listings.first().at(2).value<KiteProject*>(), job);
-    QVERIFY(job->outputDirReceived && job->lastDownloadCheckReceived);
-    QCOMPARE(paths(job->downloadList), QStringList{"a.png"});
-}
-
-void TestTransfersDownloads::sizeOf128IsIgnored_data()
-{
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<bool>("listed");
-    QTest::newRow("127") << qint64(127) << true;
-    QTest::newRow("128") << qint64(128) << false;
-    QTest::newRow("129") << qint64(129) << true;
-}
-
-void TestTransfersDownloads::sizeOf128IsIgnored()
-{
-    QFETCH(qint64, size);
-    QFETCH(bool, listed);
-    KiteProject* job = m_client.renderedJob("shot", true);
-    m_client.list(job, QJsonArray{entry("frame.png", size)});
-    QCOMPARE(job->downloadList.size(), listed ? 1 : 0);
-    QCOMPARE(job->downloadBytesTotal, listed ? size : 0);
-}
-
-void TestTransfersDownloads::localFilesCompared_data()
-{
-    QTest::addColumn<qint64>("localSize");
-    QTest::addColumn<bool>("marker");
-    QTest::addColumn<QString>("answer"); // "", "overwriteAll", "ignoreAll", "yes"
-    QTest::addColumn<qint64>("expectedLocalSize"); // -1: not in the list
-    QTest::addColumn<bool>("asked");
-    QTest::addColumn<qint64>("received");
-    QTest::newRow("complete") << qint64(500) << false << "" << qint64(-1) << false << qint64(500);
-    QTest::newRow("interrupted") << qint64(200) << true << "" << qint64(200) << false << qint64(200);
-    QTest::newRow("different size asks") << qint64(200) << false << "" << qint64(-1) << true << qint64(0);
-    QTest::newRow("ignore all") << qint64(200) << false << "ignoreAll" << qint64(-1) << false << qint64(0);
-    QTest::newRow("overwrite all") << qint64(200) << false << "overwriteAll" << qint64(200) << false << qint64(0);
-    QTest::newRow("answered yes") << qint64(700) << false << "yes" << qint64(700) << false << qint64(0);
-}
-
-void TestTransfersDownloads::localFilesCompared()
-{
-    QFETCH(qint64, localSize);
-    QFETCH(QString, answer);
-    QFETCH(qint64, expectedLocalSize);
-    QFETCH(bool, asked);
-    KiteProject* job = m_client.renderedJob("shot", true);
-    QVERIFY(m_client.writeLocal(job, "passes/alpha.png", localSize));
-    QFETCH(bool, marker);
-    if (marker)
-        QVERIFY(m_client.writeLocal(job, "passes/alpha.png.dlstarted", 0));
-    job->overwriteAll = answer == "overwriteAll";
-    job->ignoreAll = answer == "ignoreAll";
-    if (answer == "yes")
-        job->overwriteYesList.insert("passes/alpha.png");
-
-    QSignalSpy questions(m_client->plugin->downloadListUpdater, &DownloadListUpdater::confirmOverwriteSignal);
-    for (int pass = 0; pass < 2; ++pass) // an open question is not asked again
-        m_client.list(job, QJsonArray{entry("passes/alpha.png", 500)}, QJsonArray{folder("passes")});
-    if (expectedLocalSize < 0) {
-        QVERIFY(job->downloadList.isEmpty());
-    } else {
-        QCOMPARE(job->downloadList.size(), 2);
-        QCOMPARE(job->downloadList.first().path, QStringLiteral("passes/alpha.png"));
-        QCOMPARE(job->downloadList.first().size, qint64(500));
-        QCOMPARE(job->downloadList.first().localSize, expectedLocalSize);
-    }
-    QCOMPARE(questions.size(), asked ? 1 : 0);
-    if (asked)
-        QCOMPARE(questions.first(), (QVariantList{false, false, true}));
-    QCOMPARE(job->pendingOverwriteList, asked ? QStringList{"passes/alpha.png"} : QStringList());
-    QCOMPARE(job->overwriteQuestionOpen, asked);
-    QTEST(job->bytesReceivedTotal, "received");
-    QCOMPARE(job->downloadBytesTotal, qint64(500));
-}
-
-void TestTransfersDownloads::trialOverlays()
-{
-    m_client->settings->isTrial = true;
-    KiteProject* job = m_client.renderedJob("shot", true);
-    {
-        QSettings info(m_client->userFolder() + "/shot.trialinfo", QSettings::IniFormat);
-        info.setValue("originalFiles/frame_0001.png", 3000);
-        info.setValue("overlayFiles/frame_0001.png", 3007);
-    }
-    QVERIFY(m_client.writeLocal(job, "frame_0001.png", 3007));
-    m_client.list(job, QJsonArray{entry("frame_0001.png", 3000), entry("frame_0001_overlaid.png", 3007),
-                                  entry("frame_0002.png", 3100)});
-    // The overlaid copy counts as the complete file; the server's overlaid
-    // copies are never fetched on their own.
-    QCOMPARE(paths(job->downloadList), QStringList{"frame_0002.png"});
-    QCOMPARE(job->bytesReceivedTotal, qint64(3007));
-    QVERIFY(job->pendingOverwriteList.isEmpty());
-    // Without a trial account the same local file differs in size.
-    m_client->settings->isTrial = false;
-    job->downloadList.clear();
-    m_client.list(job, QJsonArray{entry("frame_0001.png", 3000)});
-    QCOMPARE(job->pendingOverwriteList, QStringList{"frame_0001.png"});
-}
-
-void TestTransfersDownloads::missingLocalFolderTakesTheDefault()
-{
-    KiteProject* job = m_client.renderedJob("shot");
-    job->localDownloadDirCustom = m_client->appDir() + "/gone";
-    job->checkForFilesToDownload = false;
-    m_client.list(job, QJsonArray{entry("a.png", 10)});
-    const QString expected = QFileInfo(m_client->userFolder() + "/OrvelKite/Download/output/shot").absoluteFilePath();
-    QCOMPARE(job->localDownloadDirCustom, expected);
-    QVERIFY(QFileInfo(expected).isDir());
-    QVERIFY(!QFileInfo::exists(m_client->appDir() + "/gone"));
-    // The listing is dropped; the download starts over from there.
-    QVERIFY(job->downloadList.isEmpty());
-    QVERIFY(job->checkForFilesToDownload);
-}
-
-void TestTransfersDownloads::emptyListFinishesOnlyAfterRendering()
-{
-    KiteProject* rendering = m_client.renderedJob("busy", true);
-    KiteProject* rendered = m_client.renderedJob("done");
-    QVERIFY(m_client.writeLocal(rendering, "a.png", 10));
-    QVERIFY(m_client.writeLocal(rendered, "a.png", 10));
-    QSignalSpy finished(m_client->plugin->downloadListUpdater, &DownloadListUpdater::jobDownloadFinishedSignal);
-
-    rendering->checkForFilesToDownload = false;
-    m_client.list(rendering, QJsonArray{entry("a.png", 10)});
-    QCOMPARE(finished.size(), 0);
-    // Nothing new while it renders: looked at again once a frame is done.
-    QVERIFY(!rendering->checkForFilesToDownload);
-    m_client->receive(message("frameStateChange", QString(), {{"scene", "busy"}, {"frame", 2}, {"state", "RENDERED"}}));
-    QVERIFY(rendering->checkForFilesToDownload);
-
-    rendered->outputDirRequested = true;
-    m_client.list(rendered, QJsonArray{entry("a.png", 10)});
-    QCOMPARE(finished.size(), 1);
-    QCOMPARE(finished.first(), (QVariantList{QVariant::fromValue(rendered), 0}));
-    // Counted up for the report and down again by the completion.
-    QCOMPARE(m_client->settings->runningJobDownloads, 0);
-    QVERIFY(!rendered->outputDirRequested);
-}
-
-void TestTransfersDownloads::nonEmptyListStartsTheDownload()
-{
-    KiteProject* job = m_client.renderedJob("shot", true);
-    KiteProject* other = m_client.renderedJob("other", true);
-    job->outputDirRequested = true;
-    QSignalSpy started(m_client->plugin, &PluginNetConnection::downloadJobSignal);
-    m_client.list(job, QJsonArray{entry("a.png", 10), entry("b.png", 20)});
-    QCOMPARE(started.size(), 1);
-    QCOMPARE(m_client->settings->runningJobDownloads, 1);
-    QVERIFY(job->isDownloading && !job->checkForFilesToDownload && !job->outputDirRequested);
-    QCOMPARE(job->downloadProgressBase, 100.0);
-    QCOMPARE(job->downloadBytesTotal, qint64(30));
-    // The next pass asks for the output of the job waiting.
-    QVERIFY(other->checkForFilesToDownload);
-    QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
-    QCOMPARE(dataOf(m_client->sent("getOutputDir").first()).value("scene").toString(), QStringLiteral("other"));
-}
-
-void TestTransfersDownloads::hostileNamesAreSkipped_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("parent") << "../escape/x.png";
-    QTest::newRow("parent inside") << "ok/../../escape/x.png";
-    QTest::newRow("only parent") << "..";
-    QTest::newRow("absolute") << "/tmp/escape/x.png";
-    QTest::newRow("drive letter") << "C:/escape/x.png";
-    QTest::newRow("drive relative") << "C:escape.png";
-    QTest::newRow("backslash") << "..\\escape\\x.png";
-    QTest::newRow("newline") << "ok/x\n.png";
-    QTest::newRow("nul") << QStringLiteral("ok/x") + QChar(0) + QStringLiteral(".png");
-    QTest::newRow("device") << "ok/NUL.png";
-    QTest::newRow("trailing dot") << "ok/x.png.";
-}
-
-void TestTransfersDownloads::hostileNamesAreSkipped()
-{
-    QFETCH(QString, name);
-    KiteProject* job = m_client.renderedJob("shot", true);
-    // A file outside the job's folder that a hostile name would point at.
-    const QString outside = m_client->appDir() + "/out/escape";
-    QVERIFY(TestFiles::writeFile(outside + "/x.png", QByteArray(40, 'b')));
-    const QString hostileFolder = name.section('/', 0, -2);
-    m_client.list(job, QJsonArray{entry(name, 40), entry("ok/deep/good.png", 10)},
-                  QJsonArray{folder(hostileFolder.isEmpty() ? name : hostileFolder), folder("ok/deep"), folder("../made")});
-
-    QCOMPARE(paths(job->downloadList), QStringList{"ok/deep/good.png"});
-    QVERIFY(QFileInfo(job->localDownloadDirCustom + "/ok/deep").isDir()); // sub-folders are made
-    QCOMPARE(job->downloadBytesTotal, qint64(10));
-    QCOMPARE(job->bytesReceivedTotal, qint64(0));
-    QCOMPARE(QDir(m_client->appDir() + "/out").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             (QStringList{"escape", "shot"}));
-    QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"x.png"});
-    QVERIFY(m_client->logText().contains("file name from the server refused, skipped: " + OutputPaths::printable(name)));
-}
-
-void TestTransfersDownloads::outputPathRules_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("safe");
-    QTest::newRow("plain") << "frame_0001.png" << true;
-    QTest::newRow("sub-folder") << "passes/alpha_0001.png" << true;
-    QTest::newRow("dots inside") << "a..b/x.y.png" << true;
-    QTest::newRow("hidden") << ".hidden" << true;
-    QTest::newRow("console-like") << "console.png" << true;
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("dot") << "./x.png" << false;
-    QTest::newRow("three dots") << "..." << false;
-    QTest::newRow("empty component") << "a//b.png" << false;
-    QTest::newRow("trailing slash") << "a/" << false;
-    QTest::newRow("colon") << "x.png:stream" << false;
-    QTest::newRow("tab") << "x\t.png" << false;
-    QTest::newRow("delete") << QStringLiteral("x") + QChar(0x7f) << false;
-    QTest::newRow("trailing space") << "x.png " << false;
-    QTest::newRow("com port") << "sub/com1.txt" << false;
-    QTest::newRow("lpt port") << "LPT9" << false;
-}
-
-void TestTransfersDownloads::outputPathRules()
-{
-    QFETCH(QString, path);
-    QTEST(OutputPaths::isSafeRelativePath(path), "safe");
-}
-
-// --- completion ---------------------------------------------------------------
-
-void TestTransfersDownloads::firstCompletionLooksAgainSecondFinishes()
-{
-    KiteProject* job = m_client.renderedJob("shot");
-    m_client->settings->runningJobDownloads = 1;
-    QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-    QSignalSpy next(m_client->plugin, &PluginNetConnection::downloadJobSignal);
-    m_client->plugin->downloadJobFinishedSlot(job, 0);
-    QCOMPARE(m_client->sent("getOutputDir").size(), 1);
-    QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
-    QVERIFY(job->lastDownloadCheck && job->lastDownloadCheckReceived && !job->isDownloaded);
-    // Not marked before the final look: a cfg read now must not end the download.
-    QVERIFY(!m_client.cfgText("shot").contains("downloaded=true"));
-    QCOMPARE(m_client->settings->runningJobDownloads, 0);
-
-    m_client->settings->runningJobDownloads = 1;
-    m_client->plugin->downloadJobFinishedSlot(job, 0);
-    QCOMPARE(m_client->sent("getOutputDir").size(), 1);
-    const QList<QVariantList> done = ofType(messages, "DownloadEnd");
-    QCOMPARE(done.size(), 1);
-    QCOMPARE(done.first(), (QVariantList{"Download finished", "shot 100%... \nClick here to open folder", "DownloadEnd",
-                                         QVariant::fromValue(job)}));
-    QCOMPARE(next.size(), 1);
-    QVERIFY(job->isDownloaded);
-    QVERIFY(m_client.cfgText("shot").contains("downloaded=true\r\n\r\nrestartDownload=false"));
-    QCOMPARE(job->downloadPriority, -1);
-    QVERIFY(!job->lastDownloadCheck);
-    QCOMPARE(m_client->sent("setDownloadComplete").size(), 1);
-}
-
-void TestTransfersDownloads::errorRestarts_data()
-{
-    QTest::addColumn<int>("earlierRestarts");
-    QTest::addColumn<bool>("retried");
-    QTest::newRow("9 earlier restarts") << 9 << true;
-    QTest::newRow("10 earlier restarts") << 10 << false;
-}
-
-void TestTransfersDownloads::errorRestarts()
-{
-    QFETCH(int, earlierRestarts);
-    QFETCH(bool, retried);
-    KiteProject* job = m_client.renderedJob("shot");
-    job->downloadJobErrorCount = 2;
-    job->downloadJobErrorRestartCount = earlierRestarts;
-    job->failedDownloadFiles << "a.png";
-    job->checkForFilesToDownload = false;
-    job->lastDownloadCheckReceived = true;
-    QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-    m_client->plugin->downloadJobFinishedSlot(job, 1);
-    QCOMPARE(job->hasDownloadError, !retried);
-    QVERIFY(!job->isDownloaded && !job->downloadedMark);
-    QVERIFY(!m_client.cfgText("shot").contains("downloaded=true"));
-    QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
-    QCOMPARE(job->downloadJobErrorRestartCount, 10);
-    // A retry looks at the output again; the tenth failure is shown and
-    // retried later.
-    QCOMPARE(m_client->sent("getOutputDir").size(), retried ? 1 : 0);
-    if (retried) {
-        QCOMPARE(job->downloadJobErrorCount, 0);
-        QVERIFY(job->failedDownloadFiles.isEmpty());
-        QVERIFY(job->checkForFilesToDownload);
-    } else {
-        QVERIFY(job->downloadErrorMessageShown);
-        QVERIFY(job->downloadErrorRetryTimer && job->downloadErrorRetryTimer->isActive());
-    }
-}
-
-// Three restarts, an open overwrite question or a job still rendering hold
-// the completion: no "Download finished", the downloader takes the next job.
-void TestTransfersDownloads::completionHeld()
-{
-    QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-    QSignalSpy next(m_client->plugin, &PluginNetConnection::downloadJobSignal);
-    KiteProject* restarted = m_client.renderedJob("restarted");
-    restarted->downloadJobErrorRestartCount = 3;
-    restarted->lastDownloadCheckReceived = true;
-    restarted->overwriteYesList.insert("a.png");
-    m_client->plugin->downloadJobFinishedSlot(restarted, 0);
-    QCOMPARE(next.size(), 1);
-    // Restarted without resetting answers or error counts.
-    QVERIFY(!restarted->isDownloaded && restarted->checkForFilesToDownload);
-    QCOMPARE(restarted->downloadJobErrorRestartCount, 3);
-    QVERIFY(restarted->overwriteYesList.contains("a.png"));
-    QVERIFY(m_client.cfgText("restarted").endsWith("downloaded=false\r\n"));
-
-    KiteProject* asking = m_client.renderedJob("asking");
-    asking->overwriteQuestionOpen = true;
-    m_client->plugin->downloadJobFinishedSlot(asking, 0);
-    QCOMPARE(next.size(), 2);
-    QVERIFY(m_client->sent("getOutputDir").isEmpty());
-
-    KiteProject* rendering = m_client.renderedJob("rendering", true);
-    rendering->checkForFilesToDownload = false;
-    for (int pass = 0; pass < 2; ++pass)
-        m_client->plugin->downloadJobFinishedSlot(rendering, 0);
-    QCOMPARE(next.size(), 4);
-    QVERIFY(!rendering->isDownloaded && rendering->checkForFilesToDownload);
-    QVERIFY(!m_client.cfgText("rendering").contains("downloaded=true"));
-    QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
-    QVERIFY(m_client->sent("setDownloadComplete").isEmpty());
-    // The next progress event's pass asks again.
-    m_client->plugin->generateDownloadFileListSlot();
-    QStringList asked;
-    for (const QJsonObject& request : m_client->sent("getOutputDir"))
-        asked << dataOf(request).value("scene").toString();
-    QVERIFY(asked.contains("rendering"));
-}
-
-void TestTransfersDownloads::updateJobEnd_data()
-{
-    QTest::addColumn<bool>("failed");
-    QTest::addColumn<bool>("firstRunDone");
-    QTest::newRow("finished") << false << true;
-    QTest::newRow("finished on the first run") << false << false;
-    QTest::newRow("failed") << true << true;
-}
-
-void TestTransfersDownloads::updateJobEnd()
-{
-    QFETCH(bool, failed);
-    QFETCH(bool, firstRunDone);
-    auto* job = new KiteProject(m_client->settings, "updateDownload", QString(), m_client->settings);
-    job->isUpdateJob = true;
-    job->isUnknown = false;
-    job->isDownloading = true;
-    job->downloadPriority = 99999;
-    job->localDownloadDir = m_client->appDir() + "/plugins";
-    job->downloadJobErrorCount = failed ? 1 : 0;
-    m_client->settings->jobList.append(job);
-    m_client->settings->updateDownloadStarted = true;
-    m_client->settings->syncActive = false;
-    m_client->settings->firstRunDone = firstRunDone;
-    m_client->settings->controlCenterUrl = "https://portal.invalid/cc";
-    m_client->settings->runningJobDownloads = 1;
-    QSignalSpy updateDone(m_client->plugin, &PluginNetConnection::updateDownloadFinishedSignal);
-    QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-    m_client->plugin->downloadJobFinishedSlot(job, 0);
-    QCOMPARE(updateDone.size(), failed ? 0 : 1);
-    QCOMPARE(m_client->settings->syncActive, !failed && firstRunDone);
-    QCOMPARE(m_client->sent("getUserToken").size(), !failed && !firstRunDone ? 1 : 0);
-    // Never a look at a job output for the update job.
-    QVERIFY(m_client->sent("getOutputDir").isEmpty());
-    QCOMPARE(ofType(messages, "DownloadEnd").size(), failed ? 0 : 1);
-    QCOMPARE(job->isDownloaded, !failed);
-    QVERIFY(!QFileInfo::exists(m_client->userFolder() + "/updateDownload.cfg"));
-}
-
-void TestTransfersDownloads::packAndOverlayRequests()
-{
-    KiteProject* job = m_client.renderedJob("shot");
-    DownloadFile file;
-    file.path = "passes/alpha_0001.png";
-    m_client->plugin->zipRequestSlot(file, job);
-    m_client->plugin->generateOverlayRequestSlot(file, job);
-    for (const char* action : {"pack", "generateOverlay"}) {
-        QCOMPARE(m_client->sent(action).size(), 1);
-        QCOMPARE(dataOf(m_client->sent(action).first()), (QJsonObject{{"scene", "shot"}, {"picture", file.path}}));
-    }
-    QSignalSpy overlays(m_client->plugin, &PluginNetConnection::overlayGeneratedSignal);
-    m_client->receive(message("generateOverlay", "shot", {{"result", false}, {"filename", ""}}));
-    QCOMPARE(overlays.size(), 0);
-    m_client->receive(message("generateOverlay", "shot", {{"result", true}, {"filename", "passes/alpha_0001_overlaid.png"}}));
-    QCOMPARE(overlays.size(), 1);
-    QCOMPARE(overlays.first(), (QVariantList{"passes/alpha_0001_overlaid.png", QVariant::fromValue(job)}));
-}
 
 QTEST_MAIN(TestTransfersDownloads)
 #include "tst_transfers_downloads.moc"

@@ -36,399 +36,367 @@ private slots:
     void init() { m_client.start(); }
     void cleanup() { m_client.stop(); }
 
-    void findJobByName_data();
-    void findJobByName();
-    void resolveJob_data();
-    void resolveJob();
-    void projectsListMergedIntoJobs();
-    void sameReplyAgainChangesNothing_data();
-    void sameReplyAgainChangesNothing();
-    void failedUploadRetriedWhileRetriesLeft_data();
-    void failedUploadRetriedWhileRetriesLeft();
-    void serverRequestedDownloadRestart();
-    void pollsNeverOverlap();
-    void firstReplyAfterLoginRescans();
-    void unsafeNamesFromTheServerTouchNoFile();
-    void queuedFromProgress_data();
-    void queuedFromProgress();
-    void progressNotificationSteps_data();
-    void progressNotificationSteps();
-    void stateChanges();
-    void pushedJobEvents();
+    void findJobByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("expected"); // "name/id" of the job found
+        QTest::addColumn<bool>("unknownAfter");
+        QTest::addColumn<bool>("notInDbAfter");
+        QTest::newRow("by id") << "other" << "id-b" << "B/id-b" << false << false;
+        QTest::newRow("by name with empty id: the first of two") << "B" << "" << "B/id-b" << true << true;
+        QTest::newRow("by name when the id is new") << "B" << "id-new" << "B/id-b" << false << false;
+        QTest::newRow("the second by its id") << "B" << "id-b2" << "B/id-b" << false << false;
+        QTest::newRow("by id before a later name") << "B" << "id-a" << "A/id-a" << false << false;
+        QTest::newRow("deleted jobs never match") << "D" << "" << "" << true << true;
+        QTest::newRow("a job deleted here is passed over") << "C" << "" << "C/id-c" << true << true;
+        QTest::newRow("renamed, found under its new name") << "E2" << "" << "E2/id-e" << true << true;
+        QTest::newRow("renamed, not under its old one") << "E" << "" << "" << true << true;
+        QTest::newRow("by the id it got later") << "x" << "id-e" << "E2/id-e" << false << false;
+        QTest::newRow("nothing matches") << "nope" << "nope" << "" << true << true;
+    }
+
+    void findJobByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, id);
+        QFETCH(QString, expected);
+        m_client->addJob("A", "id-a");
+        m_client->addJob("B", "id-b")->isNotInDb = false;
+        m_client->addJob("B", "id-b2");
+        m_client->addJob("D")->isDeleted = true;
+        m_client->addJob("C")->isDeletedLocal = true;
+        m_client->addJob("C", "id-c");
+        KiteProject* e = m_client->addJob("E");
+        // Look-ups have seen the list before the job changes its name and id.
+        QVERIFY(m_client->plugin->findJobByName(nullptr, "E", QString()) == e);
+        e->isNotInDb = true;
+        e->rename("E2");
+        e->setJobId("id-e");
+        KiteProject* found = m_client->plugin->findJobByName(nullptr, name, id);
+        QCOMPARE(found ? found->name + QLatin1Char('/') + found->jobId : QString(), expected);
+        if (found) {
+            QTEST(found->isUnknown, "unknownAfter");
+            QTEST(found->isNotInDb, "notInDbAfter");
+        }
+        QCOMPARE(m_client->plugin->findJobById(nullptr, "id-a")->name, QStringLiteral("A"));
+        KiteProject fallback(m_client->settings, "F", QString());
+        QCOMPARE(m_client->plugin->findJobById(&fallback, "missing"), &fallback);
+    }
+
+    void resolveJob_data()
+    {
+        QTest::addColumn<QJsonObject>("message");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("data scene") << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}} << "A";
+        QTest::newRow("custom scene wins when it finds a job")
+            << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}, {"custom", QJsonObject{{"scene", "B"}}}} << "B";
+        QTest::newRow("data scene stays when custom finds nothing")
+            << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}, {"custom", QJsonObject{{"scene", "zzz"}}}} << "A";
+        QTest::newRow("top-level scene looks up custom id")
+            << QJsonObject{{"scene", "x"}, {"custom", QJsonObject{{"id", "id-b"}}}} << "B";
+        QTest::newRow("null scene is no scene") << QJsonObject{{"data", QJsonObject{{"scene", QJsonValue::Null}}}} << "";
+    }
+
+    void resolveJob()
+    {
+        QFETCH(QJsonObject, message);
+        m_client->addJob("A", "id-a");
+        m_client->addJob("B", "id-b");
+        KiteProject* job = m_client->plugin->projectStates->resolveJob(message);
+        QTEST(job ? job->name : QString(), "expected");
+    }
+
+    // New jobs take the list's defaults, known ones are updated, a job deleted
+    // here gets a new record.
+    void projectsListMergedIntoJobs()
+    {
+        KiteProject* local = m_client->addJob("scene1");
+        KiteProject* gone = m_client->addJob("gone", "5");
+        gone->isDeletedLocal = true;
+        QSignalSpy menu(m_client->plugin, &PluginNetConnection::buildRenderJobSubmenuSignal);
+        m_client->receive(projectsReply({
+            QJsonObject{{"name", "plain"}, {"id", "1"}, {"status", "RENDERABLE"}},
+            QJsonObject{{"name", "flags"}, {"id", "2"}, {"status", "QUEUED"}, {"teamid", "17"}, {"isTrial", true},
+                        {"isPaid", false}, {"download_enabled", false}, {"server_download", 2}, {"queued", true}},
+            QJsonObject{{"name", "scene1"}, {"id", "77"}, {"status", "RENDERING"}},
+            QJsonObject{{"name", "gone"}, {"id", "5"}, {"status", "RENDERED"}},
+        }));
+        QCOMPARE(m_client->settings->jobList.size(), 5);
+        KiteProject* plain = m_client->job("plain");
+        QCOMPARE(plain->jobId, QStringLiteral("1"));
+        QVERIFY(plain->isPaid && !plain->isTrial && plain->downloadEnabled);
+        QCOMPARE(plain->serverNumber, 1);
+        QCOMPARE(plain->teamid, 0);
+        QVERIFY(plain->isUploaded); // RENDERABLE
+        KiteProject* flags = m_client->job("flags");
+        QCOMPARE(flags->teamid, 17);
+        QVERIFY(flags->isTrial && !flags->isPaid && !flags->downloadEnabled && flags->isQueued);
+        QCOMPARE(flags->serverNumber, 2);
+        QCOMPARE(local->jobId, QStringLiteral("77"));
+        QVERIFY(local->isRendering && !local->isUnknown);
+        QVERIFY(m_client->settings->jobList.last() != gone);
+        QCOMPARE(m_client->settings->jobList.last()->name, QStringLiteral("gone"));
+        QCOMPARE(menu.count(), 1);
+        QVERIFY(!m_client->plugin->getProjectStatesRunning);
+    }
+
+    void sameReplyAgainChangesNothing_data()
+    {
+        QTest::addColumn<QString>("status");
+        for (const char* status : {"QUEUED", "RENDERING", "RENDERED", "PAUSED"})
+            QTest::newRow(status) << QString::fromLatin1(status);
+    }
+
+    // A projects list that says again what the client knows: no status line,
+    // menu entry, file, request or notification changes, for a job exported here
+    // and for one only the farm knows.
+    void sameReplyAgainChangesNothing()
+    {
+        QFETCH(QString, status);
+        m_client->writeJob("local", {"renderer=vray", "uploadfinished=true",
+                                     "downloadpath=" + m_client->userFolder() + "/out/local"});
+        const QJsonObject reply = projectsReply({QJsonObject{{"name", "local"}, {"id", "1"}, {"status", status}},
+                                                 QJsonObject{{"name", "remote"}, {"id", "2"}, {"status", status}}});
+        m_client->receive(reply);
+        m_client->plugin->generateDownloadFileListSlot();
+        m_client->plugin->generateDownloadFileListSlot(); // the jobs that got a folder are looked at
+        auto tree = [this] {
+            QStringList entries;
+            QDirIterator it(m_client->projectsFolder(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QFileInfo info(it.next());
+                entries << info.filePath() + ' ' + QString::number(info.size()) + ' ' + info.symLinkTarget();
+            }
+            entries.sort();
+            return entries;
+        };
+        const QStringList before = tree();
+        const int requests = m_client->sent().size();
+        QSignalSpy localChanged(m_client->job("local")->jobAction, &QAction::changed);
+        QSignalSpy remoteChanged(m_client->job("remote")->jobAction, &QAction::changed);
+        QSignalSpy notifications(m_client->settings, &KiteSettings::showMessageSignal);
+        m_client->receive(reply);
+        m_client->plugin->generateDownloadFileListSlot();
+        QCOMPARE(tree(), before);
+        QCOMPARE(m_client->sent().mid(requests), QList<QJsonObject>());
+        QCOMPARE(localChanged.count() + remoteChanged.count(), 0);
+        QCOMPARE(notifications.count(), 0);
+    }
+
+    void failedUploadRetriedWhileRetriesLeft_data()
+    {
+        QTest::addColumn<int>("errorCount");
+        QTest::addColumn<bool>("retried");
+        QTest::newRow("29 failures: retried") << 29 << true;
+        QTest::newRow("30 failures: shown") << 30 << false;
+    }
+
+    void failedUploadRetriedWhileRetriesLeft()
+    {
+        QFETCH(int, errorCount);
+        QFETCH(bool, retried);
+        KiteProject* job = m_client->addJob("up", "9");
+        job->errorCount = errorCount;
+        m_client->receive(projectsReply({QJsonObject{
+            {"name", "up"}, {"id", "9"}, {"status", "ERROR_UPL"}, {"error_text", "550 /home/ftphomes/anna/tex/a.png: no space"}}}));
+        QCOMPARE(job->uploadErrorText, QStringLiteral("550 /anna/tex/a.png: no space"));
+        // A retry starts again from the server's folder listing.
+        QCOMPARE(m_client->sent("getProjectFolderContents").size(), retried ? 1 : 0);
+        QCOMPARE(job->uploadRestartPending, retried);
+        QCOMPARE(job->errorCount, errorCount);
+    }
+
+    void serverRequestedDownloadRestart()
+    {
+        m_client->writeJob("again", {"renderer=vray", "restartDownloadCount=1"});
+        KiteProject* job = m_client->addJob("again", "3");
+        job->restartDownloadCount = 1;
+        job->isDownloaded = true;
+        m_client->plugin->projectStates->restartRepeatMs = 10;
+        QSignalSpy lists(m_client->plugin, &PluginNetConnection::generateDownloadFileListSignal);
+        const QJsonObject reply = projectsReply(
+            {QJsonObject{{"name", "again"}, {"id", "3"}, {"status", "RENDERED"}, {"restartDownloadCount", 2}}});
+        m_client->receive(reply);
+        QCOMPARE(job->restartDownloadCount, 2);
+        QVERIFY(!job->isDownloaded);
+        QVERIFY(job->checkForFilesToDownload);
+        QCOMPARE(lists.count(), 1);
+        QVERIFY(m_client.cfgText("again").contains("restartDownloadCount=2"));
+        // Once more after the delay.
+        job->isDownloaded = true;
+        QTRY_VERIFY(!job->isDownloaded);
+        // Equal counts do nothing.
+        job->isDownloaded = true;
+        m_client->receive(reply);
+        QVERIFY(job->isDownloaded);
+    }
+
+    // One poll at a time: asked for while one is out, one more follows its
+    // answer; a lost answer is given up after the guard time.
+    void pollsNeverOverlap()
+    {
+        PluginNetConnection* plugin = m_client->plugin;
+        for (int i = 0; i < 3; ++i)
+            plugin->getProjectStatesSlot();
+        QCOMPARE(m_client->sent("getProjectStates").size(), 1);
+        QCOMPARE(infoOf(m_client->sent("getProjectStates").first()), QStringLiteral("slot"));
+        QCOMPARE(dataOf(m_client->sent("getProjectStates").first()).value("client_type").toString(), QStringLiteral("kite"));
+        QCOMPARE(plugin->getProjectStatesTimer->interval(), 120000);
+        QVERIFY(plugin->getProjectStatesTimer->isActive());
+        m_client->receive(projectsReply({}));
+        QCOMPARE(m_client->sent("getProjectStates").size(), 2);
+        QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("whilerunning"));
+        QVERIFY(plugin->getProjectStatesRunning);
+        m_client->receive(projectsReply({}));
+        QCOMPARE(m_client->sent("getProjectStates").size(), 2);
+        QVERIFY(!plugin->getProjectStatesRunning);
+        QVERIFY(!plugin->getProjectStatesTimer->isActive());
+        plugin->getProjectStatesSlot();
+        plugin->getProjectStatesTimerSlot();
+        QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("timer"));
+        QVERIFY(plugin->getProjectStatesRunning && plugin->getProjectStatesTimer->isActive());
+        m_client->settings->syncActive = false;
+        m_client->receive(projectsReply({}));
+        plugin->getProjectStatesSlot();
+        QCOMPARE(m_client->sent("getProjectStates").size(), 4);
+        QVERIFY(!plugin->getProjectStatesRunning);
+    }
+
+    void firstReplyAfterLoginRescans()
+    {
+        m_client->writeJob("fresh", {"renderer=vray"});
+        const QString marker = m_client->projectsFolder() + "/di2_orv_refresh.txt";
+        QVERIFY(TestFiles::writeFile(marker, {}));
+        m_client->plugin->rescanAfterLogin = true;
+        m_client->receive(projectsReply({}));
+        QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
+        QVERIFY(!m_client->plugin->rescanAfterLogin);
+        QVERIFY(TestFiles::writeFile(marker, {}));
+        m_client->receive(projectsReply({}));
+        QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
+    }
+
+    void unsafeNamesFromTheServerTouchNoFile()
+    {
+        // A cfg outside the user's folder that a hostile name would reach.
+        const QString outside = m_client->projectsFolder() + "/victim.cfg";
+        QVERIFY(TestFiles::writeFile(outside, "restartDownloadCount=0\r\n"));
+        m_client->receive(projectsReply({
+            QJsonObject{{"name", "../victim"}, {"id", "1"}, {"status", "RENDERED"}, {"restartDownloadCount", 3}},
+            QJsonObject{{"name", ".."}, {"id", "2"}, {"status", "RENDERED"}, {"restartDownloadCount", 3}},
+        }));
+        QCOMPARE(m_client->settings->jobList.size(), 2);
+        QCOMPARE(m_client->settings->jobList.first()->restartDownloadCount, 3); // tracked all the same
+        QCOMPARE(TestFiles::readFile(outside), QByteArray("restartDownloadCount=0\r\n"));
+    }
+
+    void queuedFromProgress_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("started");
+        QTest::addColumn<bool>("queued");
+        QTest::newRow("queued without engines") << "QUEUED" << "0" << true;
+        QTest::newRow("renderable clears it") << "RENDERABLE" << "0" << false;
+        QTest::newRow("paused clears it") << "PAUSED" << "0" << false;
+        QTest::newRow("started and engines clear it") << "RENDERING" << "3" << false;
+        QTest::newRow("non-numeric counts as 0") << "QUEUED" << "x" << true;
+    }
+
+    void queuedFromProgress()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, started);
+        KiteProject* job = m_client->addJob("q", "11");
+        m_client->settings->isPaid = true;
+        m_client->receive(progress("q", "11", state, started, "4", "12"));
+        QTEST(job->isQueued, "queued");
+        QCOMPARE(job->renderProgress, 12);
+        QVERIFY(!m_client->settings->isPaid); // "true" is not "1"
+    }
+
+    void progressNotificationSteps_data()
+    {
+        QTest::addColumn<int>("selector");
+        QTest::addColumn<QList<int>>("reported");
+        QTest::addColumn<QList<int>>("notified");
+        QTest::newRow("every 25%") << 1 << QList<int>{10, 24, 25, 49, 50} << QList<int>{25, 50};
+        QTest::newRow("every 10%") << 0 << QList<int>{5, 10, 15, 20} << QList<int>{10, 20};
+        QTest::newRow("every 50%") << 2 << QList<int>{49, 50, 99, 100} << QList<int>{50, 100};
+        QTest::newRow("unknown selector: only 100%") << 7 << QList<int>{50, 99, 100} << QList<int>{100};
+    }
+
+    void progressNotificationSteps()
+    {
+        QFETCH(int, selector);
+        QFETCH(QList<int>, reported);
+        m_client->settings->NotificationProgressEnabled = true;
+        m_client->settings->NotificationProgress = selector;
+        KiteProject* job = m_client->addJob("p", "21");
+        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
+        for (int percent : reported)
+            m_client->receive(progress("p", "21", "RENDERING", "1", "1", QString::number(percent)));
+        QList<int> seen;
+        for (const QVariantList& args : qAsConst(messages)) {
+            QCOMPARE(args.at(0).toString(), QStringLiteral("Render Progress"));
+            QCOMPARE(args.at(2).toString(), QStringLiteral("Progress"));
+            QCOMPARE(args.at(3).value<KiteProject*>(), job);
+            QVERIFY(args.at(1).toString().startsWith("p "));
+            seen << args.at(1).toString().section(' ', -1).chopped(1).toInt();
+        }
+        QTEST(seen, "notified");
+    }
+
+    // A state event for a known job asks for its progress; for an unknown one,
+    // for the whole projects list. Render points are asked for either way.
+    void stateChanges()
+    {
+        m_client->receive(QJsonObject{{"action", "jobStateChange"}, {"data", QJsonObject{{"jobid", "404"}, {"state", "RENDERING"}}}});
+        QCOMPARE(m_client->sent("getProjectStates").size(), 1);
+        QCOMPARE(infoOf(m_client->sent("getProjectStates").first()), QStringLiteral("jobstatechange"));
+        QCOMPARE(m_client->sent("getProgressInfos").size(), 0);
+        KiteProject* job = m_client->addJob("k", "42");
+        m_client->receive(QJsonObject{{"action", "jobStateChange"}, {"data", QJsonObject{{"jobid", 42}, {"state", "QUEUED"}}}});
+        QVERIFY(job->isQueued);
+        QCOMPARE(m_client->sent("getProgressInfos").size(), 1);
+        QCOMPARE(dataOf(m_client->sent("getProgressInfos").first()), (QJsonObject{{"id", "42"}, {"scene", "k"}}));
+        QVERIFY(m_client->sent("getRenderpoints").size() >= 1);
+        QCOMPARE(dataOf(m_client->sent("getRenderpoints").first()).value("virtual").toBool(), true);
+    }
+
+    void pushedJobEvents()
+    {
+        // Out of points: every job not downloaded yet.
+        KiteProject* a = m_client->addJob("a");
+        KiteProject* done = m_client->addJob("done");
+        done->isDownloaded = true;
+        m_client->receive(QJsonObject{{"action", "jobOutOfPoints"}, {"data", QJsonObject()}});
+        QVERIFY(a->outOfRenderPoints);
+        QVERIFY(!done->outOfRenderPoints);
+        // An upload from another machine: one job, shown as such.
+        QSignalSpy menu(m_client->plugin, &PluginNetConnection::buildRenderJobSubmenuSignal);
+        const QJsonObject uploading{{"action", "projectUploading"}, {"data", QJsonObject{{"scene", "elsewhere"}}}};
+        m_client->receive(uploading);
+        m_client->receive(uploading);
+        QCOMPARE(m_client->settings->jobList.size(), 3);
+        QCOMPARE(menu.count(), 1);
+        QVERIFY(m_client->job("elsewhere")->jobAction->text().contains("REMOTE UPLOAD"));
+        // Uploaded: a poll, not for a local job.
+        m_client->receive(QJsonObject{{"action", "projectUploaded"}, {"data", QJsonObject{{"scene", "unknown"}}}});
+        QCOMPARE(infoOf(m_client->sent("getProjectStates").first()), QStringLiteral("uploaded"));
+        m_client->receive(projectsReply({}));
+        a->isLocal = true;
+        m_client->receive(QJsonObject{{"action", "projectUploaded"}, {"data", QJsonObject{{"scene", "a"}}}});
+        QCOMPARE(m_client->sent("getProjectStates").size(), 1);
+        m_client->receive(QJsonObject{{"action", "projectUploaded"}, {"data", QJsonObject{{"scene", "done"}}}});
+        QCOMPARE(m_client->sent("getProjectStates").size(), 2);
+        QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("uploaded2"));
+    }
 
 private:
     Client m_client;
 };
-
-void TestTransfersStates::findJobByName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("id");
-    QTest::addColumn<QString>("expected"); // "name/id" of the job found
-    QTest::addColumn<bool>("unknownAfter");
-    QTest::addColumn<bool>("notInDbAfter");
-
-    QTest::newRow("by id") << "other" << "id-b" << "B/id-b" << false << false;
-    QTest::newRow("by name with empty id: the first of two") << "B" << "" << "B/id-b" << true << true;
-    QTest::newRow("by name when the id is new") << "B" << "id-new" << "B/id-b" << false << false;
-    QTest::newRow("the second by its id") << "B" << "id-b2" << "B/id-b" << false << false;
-    QTest::newRow("by id before a later name") << "B" << "id-a" << "A/id-a" << false << false;
-    QTest::newRow("deleted jobs never match") << "D" << "" << "" << true << true;
-    QTest::newRow("a job deleted here is passed over") << "C" << "" << "C/id-c" << true << true;
-    QTest::newRow("renamed, found under its new name") << "E2" << "" << "E2/id-e" << true << true;
-    QTest::newRow("renamed, not under its old one") << "E" << "" << "" << true << true;
-    QTest::newRow("by the id it got later") << "x" << "id-e" << "E2/id-e" << false << false;
-    QTest::newRow("nothing matches") << "nope" << "nope" << "" << true << true;
-}
-
-void TestTransfersStates::findJobByName()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, id);
-    QFETCH(QString, expected);
-    m_client->addJob("A", "id-a");
-    m_client->addJob("B", "id-b")->isNotInDb = false;
-    m_client->addJob("B", "id-b2");
-    m_client->addJob("D")->isDeleted = true;
-    m_client->addJob("C")->isDeletedLocal = true;
-    m_client->addJob("C", "id-c");
-    KiteProject* e = m_client->addJob("E");
-    // Look-ups have seen the list before the job changes its name and id.
-    QVERIFY(m_client->plugin->findJobByName(nullptr, "E", QString()) == e);
-    e->isNotInDb = true;
-    e->rename("E2");
-    e->setJobId("id-e");
-
-    KiteProject* found = m_client->plugin->findJobByName(nullptr, name, id);
-    QCOMPARE(found ? found->name + QLatin1Char('/') + found->jobId : QString(), expected);
-    if (found) {
-        QTEST(found->isUnknown, "unknownAfter");
-        QTEST(found->isNotInDb, "notInDbAfter");
-    }
-    QCOMPARE(m_client->plugin->findJobById(nullptr, "id-a")->name, QStringLiteral("A"));
-    KiteProject fallback(m_client->settings, "F", QString());
-    QCOMPARE(m_client->plugin->findJobById(&fallback, "missing"), &fallback);
-}
-
-void TestTransfersStates::resolveJob_data()
-{
-    QTest::addColumn<QJsonObject>("message");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("data scene") << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}} << "A";
-    QTest::newRow("custom scene wins when it finds a job")
-        << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}, {"custom", QJsonObject{{"scene", "B"}}}} << "B";
-    QTest::newRow("data scene stays when custom finds nothing")
-        << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}, {"custom", QJsonObject{{"scene", "zzz"}}}} << "A";
-    QTest::newRow("top-level scene looks up custom id")
-        << QJsonObject{{"scene", "x"}, {"custom", QJsonObject{{"id", "id-b"}}}} << "B";
-    QTest::newRow("null scene is no scene") << QJsonObject{{"data", QJsonObject{{"scene", QJsonValue::Null}}}} << "";
-}
-
-void TestTransfersStates::resolveJob()
-{
-    QFETCH(QJsonObject, message);
-    m_client->addJob("A", "id-a");
-    m_client->addJob("B", "id-b");
-    KiteProject* job = m_client->plugin->projectStates->resolveJob(message);
-    QTEST(job ? job->name : QString(), "expected");
-}
-
-// New jobs take the list's defaults, known ones are updated, a job deleted
-// here gets a new record.
-void TestTransfersStates::projectsListMergedIntoJobs()
-{
-    KiteProject* local = m_client->addJob("scene1");
-    KiteProject* gone = m_client->addJob("gone", "5");
-    gone->isDeletedLocal = true;
-    QSignalSpy menu(m_client->plugin, &PluginNetConnection::buildRenderJobSubmenuSignal);
-    m_client->receive(projectsReply({
-        QJsonObject{{"name", "plain"}, {"id", "1"}, {"status", "RENDERABLE"}},
-        QJsonObject{{"name", "flags"}, {"id", "2"}, {"status", "QUEUED"}, {"teamid", "17"}, {"isTrial", true},
-                    {"isPaid", false}, {"download_enabled", false}, {"server_download", 2}, {"queued", true}},
-        QJsonObject{{"name", "scene1"}, {"id", "77"}, {"status", "RENDERING"}},
-        QJsonObject{{"name", "gone"}, {"id", "5"}, {"status", "RENDERED"}},
-    }));
-    QCOMPARE(m_client->settings->jobList.size(), 5);
-    KiteProject* plain = m_client->job("plain");
-    QCOMPARE(plain->jobId, QStringLiteral("1"));
-    QVERIFY(plain->isPaid && !plain->isTrial && plain->downloadEnabled);
-    QCOMPARE(plain->serverNumber, 1);
-    QCOMPARE(plain->teamid, 0);
-    QVERIFY(plain->isUploaded); // RENDERABLE
-    KiteProject* flags = m_client->job("flags");
-    QCOMPARE(flags->teamid, 17);
-    QVERIFY(flags->isTrial && !flags->isPaid && !flags->downloadEnabled && flags->isQueued);
-    QCOMPARE(flags->serverNumber, 2);
-    QCOMPARE(local->jobId, QStringLiteral("77"));
-    QVERIFY(local->isRendering && !local->isUnknown);
-    QVERIFY(m_client->settings->jobList.last() != gone);
-    QCOMPARE(m_client->settings->jobList.last()->name, QStringLiteral("gone"));
-    QCOMPARE(menu.count(), 1);
-    QVERIFY(!m_client->plugin->getProjectStatesRunning);
-}
-
-void TestTransfersStates::sameReplyAgainChangesNothing_data()
-{
-    QTest::addColumn<QString>("status");
-    for (const char* status : {"QUEUED", "RENDERING", "RENDERED", "PAUSED"})
-        QTest::newRow(status) << QString::fromLatin1(status);
-}
-
-// A projects list that says again what the client knows: no status line,
-// menu entry, file, request or notification changes, for a job exported here
-// and for one only the farm knows.
-void TestTransfersStates::sameReplyAgainChangesNothing()
-{
-    QFETCH(QString, status);
-    m_client->writeJob("local", {"renderer=vray", "uploadfinished=true",
-                                 "downloadpath=" + m_client->userFolder() + "/out/local"});
-    const QJsonObject reply = projectsReply({QJsonObject{{"name", "local"}, {"id", "1"}, {"status", status}},
-                                             QJsonObject{{"name", "remote"}, {"id", "2"}, {"status", status}}});
-    m_client->receive(reply);
-    m_client->plugin->generateDownloadFileListSlot();
-    m_client->plugin->generateDownloadFileListSlot(); // the jobs that got a folder are looked at
-
-    auto tree = [this] {
-        QStringList entries;
-        QDirIterator it(m_client->projectsFolder(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QFileInfo info(it.next());
-            entries << info.filePath() + ' ' + QString::number(info.size()) + ' ' + info.symLinkTarget();
-        }
-        entries.sort();
-        return entries;
-    };
-    const QStringList before = tree();
-    const int requests = m_client->sent().size();
-    QSignalSpy localChanged(m_client->job("local")->jobAction, &QAction::changed);
-    QSignalSpy remoteChanged(m_client->job("remote")->jobAction, &QAction::changed);
-    QSignalSpy notifications(m_client->settings, &KiteSettings::showMessageSignal);
-
-    m_client->receive(reply);
-    m_client->plugin->generateDownloadFileListSlot();
-    QCOMPARE(tree(), before);
-    QCOMPARE(m_client->sent().mid(requests), QList<QJsonObject>());
-    QCOMPARE(localChanged.count() + remoteChanged.count(), 0);
-    QCOMPARE(notifications.count(), 0);
-}
-
-void TestTransfersStates::failedUploadRetriedWhileRetriesLeft_data()
-{
-    QTest::addColumn<int>("errorCount");
-    QTest::addColumn<bool>("retried");
-    QTest::newRow("29 failures: retried") << 29 << true;
-    QTest::newRow("30 failures: shown") << 30 << false;
-}
-
-void TestTransfersStates::failedUploadRetriedWhileRetriesLeft()
-{
-    QFETCH(int, errorCount);
-    QFETCH(bool, retried);
-    KiteProject* job = m_client->addJob("up", "9");
-    job->errorCount = errorCount;
-    m_client->receive(projectsReply({QJsonObject{
-        {"name", "up"}, {"id", "9"}, {"status", "ERROR_UPL"}, {"error_text", "550 /home/ftphomes/anna/tex/a.png: no space"}}}));
-    QCOMPARE(job->uploadErrorText, QStringLiteral("550 /anna/tex/a.png: no space"));
-    // A retry starts again from the server's folder listing.
-    QCOMPARE(m_client->sent("getProjectFolderContents").size(), retried ? 1 : 0);
-    QCOMPARE(job->uploadRestartPending, retried);
-    QCOMPARE(job->errorCount, errorCount);
-}
-
-void TestTransfersStates::serverRequestedDownloadRestart()
-{
-    m_client->writeJob("again", {"renderer=vray", "restartDownloadCount=1"});
-    KiteProject* job = m_client->addJob("again", "3");
-    job->restartDownloadCount = 1;
-    job->isDownloaded = true;
-    m_client->plugin->projectStates->restartRepeatMs = 10;
-    QSignalSpy lists(m_client->plugin, &PluginNetConnection::generateDownloadFileListSignal);
-    const QJsonObject reply = projectsReply(
-        {QJsonObject{{"name", "again"}, {"id", "3"}, {"status", "RENDERED"}, {"restartDownloadCount", 2}}});
-
-    m_client->receive(reply);
-    QCOMPARE(job->restartDownloadCount, 2);
-    QVERIFY(!job->isDownloaded);
-    QVERIFY(job->checkForFilesToDownload);
-    QCOMPARE(lists.count(), 1);
-    QVERIFY(m_client.cfgText("again").contains("restartDownloadCount=2"));
-    // Once more after the delay.
-    job->isDownloaded = true;
-    QTRY_VERIFY(!job->isDownloaded);
-    // Equal counts do nothing.
-    job->isDownloaded = true;
-    m_client->receive(reply);
-    QVERIFY(job->isDownloaded);
-}
-
-// One poll at a time: asked for while one is out, one more follows its
-// answer; a lost answer is given up after the guard time.
-void TestTransfersStates::pollsNeverOverlap()
-{
-    PluginNetConnection* plugin = m_client->plugin;
-    for (int i = 0; i < 3; ++i)
-        plugin->getProjectStatesSlot();
-    QCOMPARE(m_client->sent("getProjectStates").size(), 1);
-    QCOMPARE(infoOf(m_client->sent("getProjectStates").first()), QStringLiteral("slot"));
-    QCOMPARE(dataOf(m_client->sent("getProjectStates").first()).value("client_type").toString(), QStringLiteral("kite"));
-    QCOMPARE(plugin->getProjectStatesTimer->interval(), 120000);
-    QVERIFY(plugin->getProjectStatesTimer->isActive());
-
-    m_client->receive(projectsReply({}));
-    QCOMPARE(m_client->sent("getProjectStates").size(), 2);
-    QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("whilerunning"));
-    QVERIFY(plugin->getProjectStatesRunning);
-    m_client->receive(projectsReply({}));
-    QCOMPARE(m_client->sent("getProjectStates").size(), 2);
-    QVERIFY(!plugin->getProjectStatesRunning);
-    QVERIFY(!plugin->getProjectStatesTimer->isActive());
-
-    plugin->getProjectStatesSlot();
-    plugin->getProjectStatesTimerSlot();
-    QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("timer"));
-    QVERIFY(plugin->getProjectStatesRunning && plugin->getProjectStatesTimer->isActive());
-
-    m_client->settings->syncActive = false;
-    m_client->receive(projectsReply({}));
-    plugin->getProjectStatesSlot();
-    QCOMPARE(m_client->sent("getProjectStates").size(), 4);
-    QVERIFY(!plugin->getProjectStatesRunning);
-}
-
-void TestTransfersStates::firstReplyAfterLoginRescans()
-{
-    m_client->writeJob("fresh", {"renderer=vray"});
-    const QString marker = m_client->projectsFolder() + "/di2_orv_refresh.txt";
-    QVERIFY(TestFiles::writeFile(marker, {}));
-    m_client->plugin->rescanAfterLogin = true;
-    m_client->receive(projectsReply({}));
-    QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
-    QVERIFY(!m_client->plugin->rescanAfterLogin);
-
-    QVERIFY(TestFiles::writeFile(marker, {}));
-    m_client->receive(projectsReply({}));
-    QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
-}
-
-void TestTransfersStates::unsafeNamesFromTheServerTouchNoFile()
-{
-    // A cfg outside the user's folder that a hostile name would reach.
-    const QString outside = m_client->projectsFolder() + "/victim.cfg";
-    QVERIFY(TestFiles::writeFile(outside, "restartDownloadCount=0\r\n"));
-    m_client->receive(projectsReply({
-        QJsonObject{{"name", "../victim"}, {"id", "1"}, {"status", "RENDERED"}, {"restartDownloadCount", 3}},
-        QJsonObject{{"name", ".."}, {"id", "2"}, {"status", "RENDERED"}, {"restartDownloadCount", 3}},
-    }));
-    QCOMPARE(m_client->settings->jobList.size(), 2);
-    QCOMPARE(m_client->settings->jobList.first()->restartDownloadCount, 3); // tracked all the same
-    QCOMPARE(TestFiles::readFile(outside), QByteArray("restartDownloadCount=0\r\n"));
-}
-
-void TestTransfersStates::queuedFromProgress_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<QString>("started");
-    QTest::addColumn<bool>("queued");
-    QTest::newRow("queued without engines") << "QUEUED" << "0" << true;
-    QTest::newRow("renderable clears it") << "RENDERABLE" << "0" << false;
-    QTest::newRow("paused clears it") << "PAUSED" << "0" << false;
-    QTest::newRow("started and engines clear it") << "RENDERING" << "3" << false;
-    QTest::newRow("non-numeric counts as 0") << "QUEUED" << "x" << true;
-}
-
-void TestTransfersStates::queuedFromProgress()
-{
-    QFETCH(QString, state);
-    QFETCH(QString, started);
-    KiteProject* job = m_client->addJob("q", "11");
-    m_client->settings->isPaid = true;
-    m_client->receive(progress("q", "11", state, started, "4", "12"));
-    QTEST(job->isQueued, "queued");
-    QCOMPARE(job->renderProgress, 12);
-    QVERIFY(!m_client->settings->isPaid); // "true" is not "1"
-}
-
-void TestTransfersStates::progressNotificationSteps_data()
-{
-    QTest::addColumn<int>("selector");
-    QTest::addColumn<QList<int>>("reported");
-    QTest::addColumn<QList<int>>("notified");
-    QTest::newRow("every 25%") << 1 << QList<int>{10, 24, 25, 49, 50} << QList<int>{25, 50};
-    QTest::newRow("every 10%") << 0 << QList<int>{5, 10, 15, 20} << QList<int>{10, 20};
-    QTest::newRow("every 50%") << 2 << QList<int>{49, 50, 99, 100} << QList<int>{50, 100};
-    QTest::newRow("unknown selector: only 100%") << 7 << QList<int>{50, 99, 100} << QList<int>{100};
-}
-
-void TestTransfersStates::progressNotificationSteps()
-{
-    QFETCH(int, selector);
-    QFETCH(QList<int>, reported);
-    m_client->settings->NotificationProgressEnabled = true;
-    m_client->settings->NotificationProgress = selector;
-    KiteProject* job = m_client->addJob("p", "21");
-    QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-    for (int percent : reported)
-        m_client->receive(progress("p", "21", "RENDERING", "1", "1", QString::number(percent)));
-    QList<int> seen;
-    for (const QVariantList& args : qAsConst(messages)) {
-        QCOMPARE(args.at(0).toString(), QStringLiteral("Render Progress"));
-        QCOMPARE(args.at(2).toString(), QStringLiteral("Progress"));
-        QCOMPARE(args.at(3).value<KiteProject*>(), job);
-        QVERIFY(args.at(1).toString().startsWith("p "));
-        seen << args.at(1).toString().section(' ', -1).chopped(1).toInt();
-    }
-    QTEST(seen, "notified");
-}
-
-// A state event for a known job asks for its progress; for an unknown one,
-// for the whole projects list. Render points are asked for either way.
-void TestTransfersStates::stateChanges()
-{
-    m_client->receive(QJsonObject{{"action", "jobStateChange"}, {"data", QJsonObject{{"jobid", "404"}, {"state", "RENDERING"}}}});
-    QCOMPARE(m_client->sent("getProjectStates").size(), 1);
-    QCOMPARE(infoOf(m_client->sent("getProjectStates").first()), QStringLiteral("jobstatechange"));
-    QCOMPARE(m_client->sent("getProgressInfos").size(), 0);
-
-    KiteProject* job = m_client->addJob("k", "42");
-    m_client->receive(QJsonObject{{"action", "jobStateChange"}, {"data", QJsonObject{{"jobid", 42}, {"state", "QUEUED"}}}});
-    QVERIFY(job->isQueued);
-    QCOMPARE(m_client->sent("getProgressInfos").size(), 1);
-    QCOMPARE(dataOf(m_client->sent("getProgressInfos").first()), (QJsonObject{{"id", "42"}, {"scene", "k"}}));
-    QVERIFY(m_client->sent("getRenderpoints").size() >= 1);
-    QCOMPARE(dataOf(m_client->sent("getRenderpoints").first()).value("virtual").toBool(), true);
-}
-
-void TestTransfersStates::pushedJobEvents()
-{
-    // Out of points: every job not downloaded yet.
-    KiteProject* a = m_client->addJob("a");
-    KiteProject* done = m_client->addJob("done");
-    done->isDownloaded = true;
-    m_client->receive(QJsonObject{{"action", "jobOutOfPoints"}, {"data", QJsonObject()}});
-    QVERIFY(a->outOfRenderPoints);
-    QVERIFY(!done->outOfRenderPoints);
-
-    // An upload from another machine: one job, shown as such.
-    QSignalSpy menu(m_client->plugin, &PluginNetConnection::buildRenderJobSubmenuSignal);
-    const QJsonObject uploading{{"action", "projectUploading"}, {"data", QJsonObject{{"scene", "elsewhere"}}}};
-    m_client->receive(uploading);
-    m_client->receive(uploading);
-    QCOMPARE(m_client->settings->jobList.size(), 3);
-    QCOMPARE(menu.count(), 1);
-    QVERIFY(m_client->job("elsewhere")->jobAction->text().contains("REMOTE UPLOAD"));
-
-    // Uploaded: a poll, not for a local job.
-    m_client->receive(QJsonObject{{"action", "projectUploaded"}, {"data", QJsonObject{{"scene", "unknown"}}}});
-    QCOMPARE(infoOf(m_client->sent("getProjectStates").first()), QStringLiteral("uploaded"));
-    m_client->receive(projectsReply({}));
-    a->isLocal = true;
-    m_client->receive(QJsonObject{{"action", "projectUploaded"}, {"data", QJsonObject{{"scene", "a"}}}});
-    QCOMPARE(m_client->sent("getProjectStates").size(), 1);
-    m_client->receive(QJsonObject{{"action", "projectUploaded"}, {"data", QJsonObject{{"scene", "done"}}}});
-    QCOMPARE(m_client->sent("getProjectStates").size(), 2);
-    QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("uploaded2"));
-}
 
 QTEST_MAIN(TestTransfersStates)
 #include "tst_transfers_states.moc"
