@@ -36,31 +36,39 @@ private slots:
     void init() { m_client.start(); }
     void cleanup() { m_client.stop(); }
 
-    void findJobByName_data()
+    // A message is tied to its job by the id, else by the name; jobs deleted
+    // here never match. A match by id marks the job known to the server.
+    void lookUps_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("id");
+        QTest::addColumn<QJsonObject>("message");
         QTest::addColumn<QString>("expected"); // "name/id" of the job found
-        QTest::addColumn<bool>("unknownAfter");
-        QTest::addColumn<bool>("notInDbAfter");
-        QTest::newRow("by id") << "other" << "id-b" << "B/id-b" << false << false;
-        QTest::newRow("by name with empty id: the first of two") << "B" << "" << "B/id-b" << true << true;
-        QTest::newRow("by name when the id is new") << "B" << "id-new" << "B/id-b" << false << false;
-        QTest::newRow("the second by its id") << "B" << "id-b2" << "B/id-b" << false << false;
-        QTest::newRow("by id before a later name") << "B" << "id-a" << "A/id-a" << false << false;
-        QTest::newRow("deleted jobs never match") << "D" << "" << "" << true << true;
-        QTest::newRow("a job deleted here is passed over") << "C" << "" << "C/id-c" << true << true;
-        QTest::newRow("renamed, found under its new name") << "E2" << "" << "E2/id-e" << true << true;
-        QTest::newRow("renamed, not under its old one") << "E" << "" << "" << true << true;
-        QTest::newRow("by the id it got later") << "x" << "id-e" << "E2/id-e" << false << false;
-        QTest::newRow("nothing matches") << "nope" << "nope" << "" << true << true;
+        QTest::addColumn<bool>("known");       // isUnknown and isNotInDb cleared
+        const auto data = [](const QString& scene, const QString& id) {
+            return QJsonObject{{"data", QJsonObject{{"scene", scene}, {"id", id}}}};
+        };
+        QTest::newRow("by id") << data("other", "id-b") << "B/id-b" << true;
+        QTest::newRow("by name with empty id: the first of two") << data("B", "") << "B/id-b" << false;
+        QTest::newRow("by name when the id is new") << data("B", "id-new") << "B/id-b" << true;
+        QTest::newRow("the second by its id") << data("B", "id-b2") << "B/id-b" << true;
+        QTest::newRow("by id before a later name") << data("B", "id-a") << "A/id-a" << true;
+        QTest::newRow("deleted jobs never match") << data("D", "") << "" << false;
+        QTest::newRow("a job deleted here is passed over") << data("C", "") << "C/id-c" << false;
+        QTest::newRow("renamed, found under its new name") << data("E2", "") << "E2/id-e" << false;
+        QTest::newRow("renamed, not under its old one") << data("E", "") << "" << false;
+        QTest::newRow("by the id it got later") << data("x", "id-e") << "E2/id-e" << true;
+        QTest::newRow("nothing matches") << data("nope", "nope") << "" << false;
+        QTest::newRow("custom scene wins when it finds a job")
+            << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}, {"custom", QJsonObject{{"scene", "E2"}}}} << "E2/id-e" << false;
+        QTest::newRow("data scene stays when custom finds nothing")
+            << QJsonObject{{"data", data("A", "id-a")["data"]}, {"custom", QJsonObject{{"scene", "zzz"}}}} << "A/id-a" << true;
+        QTest::newRow("top-level scene looks up custom id")
+            << QJsonObject{{"scene", "x"}, {"custom", QJsonObject{{"id", "id-c"}}}} << "C/id-c" << true;
+        QTest::newRow("null scene is no scene") << QJsonObject{{"data", QJsonObject{{"scene", QJsonValue::Null}}}} << "" << false;
     }
 
-    void findJobByName()
+    void lookUps()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, id);
-        QFETCH(QString, expected);
+        QFETCH(QJsonObject, message);
         m_client->addJob("A", "id-a");
         m_client->addJob("B", "id-b")->isNotInDb = false;
         m_client->addJob("B", "id-b2");
@@ -70,41 +78,17 @@ private slots:
         KiteProject* e = m_client->addJob("E");
         // Look-ups have seen the list before the job changes its name and id.
         QVERIFY(m_client->plugin->findJobByName(nullptr, "E", QString()) == e);
-        e->isNotInDb = true;
         e->rename("E2");
         e->setJobId("id-e");
-        KiteProject* found = m_client->plugin->findJobByName(nullptr, name, id);
-        QCOMPARE(found ? found->name + QLatin1Char('/') + found->jobId : QString(), expected);
+        KiteProject* found = m_client->plugin->projectStates->resolveJob(message);
+        QTEST(found ? found->name + QLatin1Char('/') + found->jobId : QString(), "expected");
         if (found) {
-            QTEST(found->isUnknown, "unknownAfter");
-            QTEST(found->isNotInDb, "notInDbAfter");
+            QTEST(!found->isUnknown, "known");
+            QTEST(!found->isNotInDb, "known");
         }
-        QCOMPARE(m_client->plugin->findJobById(nullptr, "id-a")->name, QStringLiteral("A"));
         KiteProject fallback(m_client->settings, "F", QString());
         QCOMPARE(m_client->plugin->findJobById(&fallback, "missing"), &fallback);
-    }
-
-    void resolveJob_data()
-    {
-        QTest::addColumn<QJsonObject>("message");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("data scene") << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}} << "A";
-        QTest::newRow("custom scene wins when it finds a job")
-            << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}, {"custom", QJsonObject{{"scene", "B"}}}} << "B";
-        QTest::newRow("data scene stays when custom finds nothing")
-            << QJsonObject{{"data", QJsonObject{{"scene", "A"}}}, {"custom", QJsonObject{{"scene", "zzz"}}}} << "A";
-        QTest::newRow("top-level scene looks up custom id")
-            << QJsonObject{{"scene", "x"}, {"custom", QJsonObject{{"id", "id-b"}}}} << "B";
-        QTest::newRow("null scene is no scene") << QJsonObject{{"data", QJsonObject{{"scene", QJsonValue::Null}}}} << "";
-    }
-
-    void resolveJob()
-    {
-        QFETCH(QJsonObject, message);
-        m_client->addJob("A", "id-a");
-        m_client->addJob("B", "id-b");
-        KiteProject* job = m_client->plugin->projectStates->resolveJob(message);
-        QTEST(job ? job->name : QString(), "expected");
+        QCOMPARE(m_client->plugin->findJobByName(&fallback, "missing", QString()), &fallback);
     }
 
     // New jobs take the list's defaults, known ones are updated, a job deleted

@@ -127,6 +127,19 @@ private slots:
         QVERIFY(!rendering->texFolderRequestRunning);
         QVERIFY(!rendering->uploadList.at(0).alreadyOnServer);
         QCOMPARE(m_client->sent("setuploadstarted").size(), 1);
+
+        // Sync switched off while the listing was on its way: the job is paused.
+        KiteProject* held = startedJob("job3", {{"tex/a.png", 1000}});
+        m_client->settings->syncActive = false;
+        QSignalSpy paused(held, &KiteProject::pauseUploadSignal);
+        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
+        m_client->receive(listing("job3", {{"a.png", 400}}));
+        QVERIFY(held->isUploadPaused && held->isUploadPausedByStopSync && !held->isReadyForUpload);
+        QCOMPARE(paused.size(), 1);
+        QVERIFY(held->uploadList.at(0).resume); // the listing itself was taken in
+        QCOMPARE(uploadSignal.size(), 1);
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(m_client->sent("setuploadstarted").size(), 1);
     }
 
     void sharedTexture_data()
@@ -187,23 +200,18 @@ private slots:
     void uploadMethod()
     {
         QFETCH(QList<bool>, flags);
-        KiteSettings* settings = m_client->settings;
-        settings->ftpEncryptionUp = flags.at(0);
-        settings->ftpCCC = flags.at(1);
-        settings->useSftpUp = flags.at(2);
-        settings->useHttpsUp = flags.at(3);
-        settings->useExpedatUp = flags.at(4);
+        QFETCH(QString, method);
+        KiteSettings* set = m_client->settings;
+        std::tie(set->ftpEncryptionUp, set->ftpCCC, set->useSftpUp, set->useHttpsUp, set->useExpedatUp) =
+            std::make_tuple(flags.at(0), flags.at(1), flags.at(2), flags.at(3), flags.at(4));
         KiteProject* job = m_client.uploadJob("job1", {{"tex/a.png", 10}});
         job->serverNumberUpload = 2;
         job->hasUploadError = true;
         m_client->plugin->checkFilesSlot(job);
         QVERIFY(job->waitingForCheckFiles);
         QCOMPARE(m_client->sent("checkFiles").size(), 1);
-        const QJsonObject data = dataOf(m_client->sent("checkFiles").first());
-        QTEST(data.value("uploadMethod").toString(), "method");
-        QCOMPARE(data.value("scene").toString(), QStringLiteral("job1"));
-        QCOMPARE(data.value("error").toBool(), true);
-        QCOMPARE(data.value("serverNumberUpload").toInt(), 2);
+        QCOMPARE(dataOf(m_client->sent("checkFiles").first()),
+                 (QJsonObject{{"scene", "job1"}, {"uploadMethod", method}, {"error", true}, {"serverNumberUpload", 2}}));
         // A test job is not checked.
         KiteProject* test = m_client->addJob("uploadtest");
         test->isUploadTest = true;
@@ -366,23 +374,6 @@ private slots:
         QVERIFY(m_client->sent().isEmpty());
     }
 
-    void syncOffWhileListingPendingPausesTheJob()
-    {
-        KiteProject* job = startedJob("job1", {{"tex/a.png", 1000}});
-        m_client->settings->syncActive = false;
-        QSignalSpy uploadSignal(m_client->plugin, &PluginNetConnection::UploadJobSignal);
-        QSignalSpy paused(job, &KiteProject::pauseUploadSignal);
-        QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-        m_client->receive(listing("job1", {{"a.png", 400}}));
-        QVERIFY(job->isUploadPaused && job->isUploadPausedByStopSync);
-        QCOMPARE(paused.size(), 1);
-        QVERIFY(!job->isReadyForUpload);
-        QVERIFY(uploadSignal.isEmpty());
-        QVERIFY(messages.isEmpty());
-        QVERIFY(m_client->sent("setuploadstarted").isEmpty());
-        QVERIFY(job->uploadList.at(0).resume); // the listing itself was taken in
-    }
-
     void cfgThatCannotBeAppendedTo_data()
     {
         QTest::addColumn<QString>("name");
@@ -414,7 +405,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_client->projectsFolder() + "/job1.cfg"));
     }
 
-    void createDirsRequestAndReply()
+    void smallRequestsAndReplies()
     {
         KiteProject* job = m_client.uploadJob("job1", {{"tex/a.png", 10}}, {"renderer=vray"});
         m_client->settings->uploadAllToDc2 = true;
@@ -432,6 +423,20 @@ private slots:
         QVERIFY(!job->dirsCreated);
         m_client->receive(message("createDirs", "job1", {{"result", true}}));
         QVERIFY(job->dirsCreated && !job->createDirsSent);
+
+        // Unpacking, and the texture cache's answer passed on.
+        m_client->clearSent();
+        UploadFile file;
+        file.path = "tex/a.zip";
+        m_client->plugin->unzipRequestSlot(file, job);
+        QCOMPARE(m_client->sent().size(), 1);
+        QCOMPARE(dataOf(m_client->sent("unpack").value(0)), (QJsonObject{{"scene", "job1"}, {"picture", "tex/a.zip"}}));
+        QSignalSpy results(m_client->plugin, &PluginNetConnection::texDbResultSignal);
+        m_client->receive(QJsonObject{{"action", "textureCacheLookup"},
+                                      {"data", QJsonObject{{"onlinePath", "tex/a.png"}, {"checksum", "abc"}, {"result", "found"}}}});
+        QCOMPARE(results.value(0), (QVariantList{"tex/a.png", "abc", "found"}));
+        m_client->receive(message("unpack", "job1", {{"result", true}}));
+        QCOMPARE(m_client->sent().size(), 1);
     }
 
     // The exporter's marker files: a refresh is taken away, a texture listing is
@@ -468,26 +473,6 @@ private slots:
         QCOMPARE(readFile(folder + "/di2_orv_ftp_contents.txt"),
                  QByteArray("a.png:3000000000\r\nb.png:5\r\n\xc3\xbc.png:1\r\nlocal.png:77\r\n"));
         QVERIFY(!QFileInfo::exists(folder + "/di2_orv_refresh_ftp.txt"));
-    }
-
-    void forwardedRequestsAndReplies()
-    {
-        KiteProject* job = m_client.uploadJob("job1", {{"tex/a.zip", 10}});
-        UploadFile file;
-        file.path = "tex/a.zip";
-        m_client->plugin->unzipRequestSlot(file, job);
-        QCOMPARE(m_client->sent("unpack").size(), 1);
-        QCOMPARE(dataOf(m_client->sent("unpack").first()), (QJsonObject{{"scene", "job1"}, {"picture", "tex/a.zip"}}));
-        QSignalSpy results(m_client->plugin, &PluginNetConnection::texDbResultSignal);
-        QSignalSpy uploadSignal(m_client->plugin, &PluginNetConnection::UploadJobSignal);
-        m_client->receive(QJsonObject{{"action", "textureCacheLookup"},
-                                      {"data", QJsonObject{{"onlinePath", "tex/a.png"}, {"checksum", "abc"}, {"result", "found"}}}});
-        QCOMPARE(results.size(), 1);
-        QCOMPARE(results.first(), (QVariantList{"tex/a.png", "abc", "found"}));
-        m_client->receive(message("unpack", "job1", {{"result", true}}));
-        m_client->receive(message("pack", "job1", {{"result", false}}));
-        QCOMPARE(m_client->sent().size(), 1); // the unpack
-        QVERIFY(uploadSignal.isEmpty());
     }
 
 private:
