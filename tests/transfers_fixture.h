@@ -12,12 +12,6 @@
 #include "support/testfiles.h"
 #include "transfers/downloadlistupdater.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <algorithm>
@@ -34,6 +28,7 @@ inline QJsonObject message(const QString& action, const QString& scene, const QJ
 }
 
 inline QJsonObject dataOf(const QJsonObject& envelope) { return envelope.value(QStringLiteral("data")).toObject(); }
+
 inline QStringList sortedDirs(const QJsonObject& envelope)
 {
     QStringList dirs;

@@ -2,7 +2,6 @@
 #include "transfers_fixture.h"
 
 #include <QAction>
-#include <QDirIterator>
 
 using namespace Transfers;
 
