@@ -51,9 +51,17 @@ private slots:
         // The pass runs after the event that asked for it.
         QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
         QCOMPARE(dataOf(m_client->sent("getOutputDir").first()), (QJsonObject{{"scene", "shot"}, {"size", true}}));
-        QVERIFY(job->outputDirRequested);
-        QVERIFY(!job->getOutputDirRunning);
-        QVERIFY(!job->checkForFilesToDownload);
+        QVERIFY(job->outputDirRequested && !job->getOutputDirRunning && !job->checkForFilesToDownload);
+        // Of two replies to it only the first is passed on.
+        job->lastDownloadCheck = true;
+        QSignalSpy listings(m_client->plugin, &PluginNetConnection::fileListUpdateSignal);
+        const QJsonObject reply = m_client.outputReply(job, QJsonArray{entry("a.png", 10)}, QJsonArray{folder("sub")});
+        m_client->receive(reply);
+        m_client->receive(reply);
+        QCOMPARE(listings.size(), 1);
+        QCOMPARE(listings.first().at(2).value<KiteProject*>(), job);
+        QVERIFY(job->outputDirReceived && job->lastDownloadCheckReceived);
+        QCOMPARE(paths(job->downloadList), QStringList{"a.png"});
     }
 
     void numberedDefaultFolders_data()
@@ -87,11 +95,9 @@ private slots:
         m_client->plugin->generateDownloadFileListSlot();
         const QString expected = QFileInfo(base + expectedSuffix).absoluteFilePath();
         QCOMPARE(job->localDownloadDirCustom, expected);
-        QVERIFY(QFileInfo(expected).isDir());
-        QVERIFY(m_client.cfgText("shot").contains("\r\ndownloadpath=" + expected));
+        QVERIFY(QFileInfo(expected).isDir() && m_client.cfgText("shot").contains("\r\ndownloadpath=" + expected));
         // The folder was chosen in this pass; the next pass asks for the output.
-        QVERIFY(m_client->sent("getOutputDir").isEmpty());
-        QVERIFY(job->checkForFilesToDownload);
+        QVERIFY(m_client->sent("getOutputDir").isEmpty() && job->checkForFilesToDownload);
         m_client->plugin->generateDownloadFileListSlot();
         QCOMPARE(m_client->sent("getOutputDir").size(), 1);
     }
@@ -147,21 +153,6 @@ private slots:
         if (outOfPoints)
             QCOMPARE(notices.first().mid(0, 2), (QVariantList{notice, notice}));
         QCOMPARE(m_client->sent("getOutputDir").size(), outOfPoints ? 0 : 2);
-    }
-
-    void onlyTheFirstReplyIsPassedOn()
-    {
-        KiteProject* job = m_client.renderedJob("shot", true);
-        job->lastDownloadCheck = true;
-        QSignalSpy listings(m_client->plugin, &PluginNetConnection::fileListUpdateSignal);
-        const QJsonObject reply = m_client.outputReply(job, QJsonArray{entry("a.png", 10)}, QJsonArray{folder("sub")});
-        m_client->receive(reply);
-        m_client->receive(reply);
-        QCOMPARE(listings.size(), 1);
-        QCOMPARE(listings.first().at(0).toJsonArray().size(), 1);
-        QCOMPARE(listings.first().at(2).value<KiteProject*>(), job);
-        QVERIFY(job->outputDirReceived && job->lastDownloadCheckReceived);
-        QCOMPARE(paths(job->downloadList), QStringList{"a.png"});
     }
 
     void localFilesCompared_data()
@@ -232,9 +223,7 @@ private slots:
         QCOMPARE(paths(job->downloadList), QStringList{"frame_0002.png"});
         QCOMPARE(job->bytesReceivedTotal, qint64(3007));
         QVERIFY(job->pendingOverwriteList.isEmpty());
-        // Without a trial account the same local file differs in size.
-        m_client->settings->isTrial = false;
-        job->downloadList.clear();
+        m_client->settings->isTrial = false; // without a trial account the same file differs in size
         m_client.list(job, QJsonArray{entry("frame_0001.png", 3000)});
         QCOMPARE(job->pendingOverwriteList, QStringList{"frame_0001.png"});
     }
@@ -247,19 +236,35 @@ private slots:
         m_client.list(job, QJsonArray{entry("a.png", 10)});
         const QString expected = QFileInfo(m_client->userFolder() + "/OrvelKite/Download/output/shot").absoluteFilePath();
         QCOMPARE(job->localDownloadDirCustom, expected);
-        QVERIFY(QFileInfo(expected).isDir());
-        QVERIFY(!QFileInfo::exists(m_client->appDir() + "/gone"));
+        QVERIFY(QFileInfo(expected).isDir() && !QFileInfo::exists(m_client->appDir() + "/gone"));
         // The listing is dropped; the download starts over from there.
-        QVERIFY(job->downloadList.isEmpty());
-        QVERIFY(job->checkForFilesToDownload);
+        QVERIFY(job->downloadList.isEmpty() && job->checkForFilesToDownload);
     }
 
-    void emptyListFinishesOnlyAfterRendering()
+    // A list with files starts the download (and the next pass for a job
+    // waiting); an empty one reports the job finished once it no longer renders.
+    void listStartsOrFinishesTheDownload()
     {
+        KiteProject* job = m_client.renderedJob("shot", true);
+        KiteProject* other = m_client.renderedJob("other", true);
+        job->outputDirRequested = true;
+        QSignalSpy started(m_client->plugin, &PluginNetConnection::downloadJobSignal);
+        // A file of exactly 128 bytes is left out.
+        m_client.list(job, QJsonArray{entry("a.png", 127), entry("b.png", 128), entry("c.png", 129)});
+        QCOMPARE(paths(job->downloadList), (QStringList{"a.png", "c.png"}));
+        QCOMPARE(job->downloadBytesTotal, qint64(127 + 129));
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(m_client->settings->runningJobDownloads, 1);
+        QVERIFY(job->isDownloading && !job->checkForFilesToDownload && !job->outputDirRequested);
+        QCOMPARE(job->downloadProgressBase, 100.0);
+        QVERIFY(other->checkForFilesToDownload);
+        QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
+        QCOMPARE(dataOf(m_client->sent("getOutputDir").first()).value("scene").toString(), QStringLiteral("other"));
+
+        m_client->settings->runningJobDownloads = 0;
         KiteProject* rendering = m_client.renderedJob("busy", true);
         KiteProject* rendered = m_client.renderedJob("done");
-        QVERIFY(m_client.writeLocal(rendering, "a.png", 10));
-        QVERIFY(m_client.writeLocal(rendered, "a.png", 10));
+        QVERIFY(m_client.writeLocal(rendering, "a.png", 10) && m_client.writeLocal(rendered, "a.png", 10));
         QSignalSpy finished(m_client->plugin->downloadListUpdater, &DownloadListUpdater::jobDownloadFinishedSignal);
         rendering->checkForFilesToDownload = false;
         m_client.list(rendering, QJsonArray{entry("a.png", 10)});
@@ -275,26 +280,6 @@ private slots:
         // Counted up for the report and down again by the completion.
         QCOMPARE(m_client->settings->runningJobDownloads, 0);
         QVERIFY(!rendered->outputDirRequested);
-    }
-
-    void nonEmptyListStartsTheDownload()
-    {
-        KiteProject* job = m_client.renderedJob("shot", true);
-        KiteProject* other = m_client.renderedJob("other", true);
-        job->outputDirRequested = true;
-        QSignalSpy started(m_client->plugin, &PluginNetConnection::downloadJobSignal);
-        // A file of exactly 128 bytes is left out.
-        m_client.list(job, QJsonArray{entry("a.png", 127), entry("b.png", 128), entry("c.png", 129)});
-        QCOMPARE(paths(job->downloadList), (QStringList{"a.png", "c.png"}));
-        QCOMPARE(job->downloadBytesTotal, qint64(127 + 129));
-        QCOMPARE(started.size(), 1);
-        QCOMPARE(m_client->settings->runningJobDownloads, 1);
-        QVERIFY(job->isDownloading && !job->checkForFilesToDownload && !job->outputDirRequested);
-        QCOMPARE(job->downloadProgressBase, 100.0);
-        // The next pass asks for the output of the job waiting.
-        QVERIFY(other->checkForFilesToDownload);
-        QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
-        QCOMPARE(dataOf(m_client->sent("getOutputDir").first()).value("scene").toString(), QStringLiteral("other"));
     }
 
     void hostileNamesAreSkipped_data()
@@ -363,8 +348,7 @@ private slots:
         QCOMPARE(done.first(), (QVariantList{"Download finished", "shot 100%... \nClick here to open folder", "DownloadEnd",
                                              QVariant::fromValue(job)}));
         QCOMPARE(next.size(), 1);
-        QVERIFY(job->isDownloaded);
-        QVERIFY(m_client.cfgText("shot").contains("downloaded=true\r\n\r\nrestartDownload=false"));
+        QVERIFY(job->isDownloaded && m_client.cfgText("shot").contains("downloaded=true\r\n\r\nrestartDownload=false"));
         QCOMPARE(job->downloadPriority, -1);
         QVERIFY(!job->lastDownloadCheck);
         QCOMPARE(m_client->sent("setDownloadComplete").size(), 1);
@@ -391,8 +375,7 @@ private slots:
         QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
         m_client->plugin->downloadJobFinishedSlot(job, 1);
         QCOMPARE(job->hasDownloadError, !retried);
-        QVERIFY(!job->isDownloaded && !job->downloadedMark);
-        QVERIFY(!m_client.cfgText("shot").contains("downloaded=true"));
+        QVERIFY(!job->isDownloaded && !job->downloadedMark && !m_client.cfgText("shot").contains("downloaded=true"));
         QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
         QCOMPARE(job->downloadJobErrorRestartCount, 10);
         // A retry looks at the output again; the tenth failure is shown and
@@ -400,8 +383,7 @@ private slots:
         QCOMPARE(m_client->sent("getOutputDir").size(), retried ? 1 : 0);
         if (retried) {
             QCOMPARE(job->downloadJobErrorCount, 0);
-            QVERIFY(job->failedDownloadFiles.isEmpty());
-            QVERIFY(job->checkForFilesToDownload);
+            QVERIFY(job->failedDownloadFiles.isEmpty() && job->checkForFilesToDownload);
         } else {
             QVERIFY(job->downloadErrorMessageShown);
             QVERIFY(job->downloadErrorRetryTimer && job->downloadErrorRetryTimer->isActive());
@@ -437,8 +419,7 @@ private slots:
         QCOMPARE(next.size(), 4);
         QVERIFY(!rendering->isDownloaded && rendering->checkForFilesToDownload);
         QVERIFY(!m_client.cfgText("rendering").contains("downloaded=true"));
-        QVERIFY(ofType(messages, "DownloadEnd").isEmpty());
-        QVERIFY(m_client->sent("setDownloadComplete").isEmpty());
+        QVERIFY(ofType(messages, "DownloadEnd").isEmpty() && m_client->sent("setDownloadComplete").isEmpty());
         // The next progress event's pass asks again.
         m_client->plugin->generateDownloadFileListSlot();
         QStringList asked;
@@ -460,19 +441,12 @@ private slots:
     {
         QFETCH(bool, failed);
         QFETCH(bool, firstRunDone);
-        auto* job = new KiteProject(m_client->settings, "updateDownload", QString(), m_client->settings);
-        job->isUpdateJob = true;
-        job->isUnknown = false;
-        job->isDownloading = true;
-        job->downloadPriority = 99999;
-        job->localDownloadDir = m_client->appDir() + "/plugins";
+        KiteProject* job = m_client->addJob("updateDownload");
+        std::tie(job->isUpdateJob, job->isUnknown, job->isDownloading) = std::make_tuple(true, false, true);
         job->downloadJobErrorCount = failed ? 1 : 0;
-        m_client->settings->jobList.append(job);
-        m_client->settings->updateDownloadStarted = true;
-        m_client->settings->syncActive = false;
-        m_client->settings->firstRunDone = firstRunDone;
-        m_client->settings->controlCenterUrl = "https://portal.invalid/cc";
-        m_client->settings->runningJobDownloads = 1;
+        KiteSettings* set = m_client->settings;
+        std::tie(set->updateDownloadStarted, set->syncActive, set->firstRunDone) = std::make_tuple(true, false, firstRunDone);
+        set->runningJobDownloads = 1;
         QSignalSpy updateDone(m_client->plugin, &PluginNetConnection::updateDownloadFinishedSignal);
         QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
         m_client->plugin->downloadJobFinishedSlot(job, 0);

@@ -112,8 +112,7 @@ private slots:
         for (const QString& pair : {"assets/a.png tex/a.png", "assets/b.png tex/sub/b.png", "shot shot",
                                     "assets/cache.bin scene/cache.bin", "shot.jpg shot.jpg"})
             QVERIFY2(sameFile(pair.section(' ', 0, 0), pair.section(' ', 1)), qPrintable(pair));
-        QVERIFY(QFileInfo(uploadDir() + "/tex/sub").isDir());
-        QVERIFY(QFileInfo::exists(uploadDir() + "/shot.ischecked"));
+        QVERIFY(QFileInfo(uploadDir() + "/tex/sub").isDir() && QFileInfo::exists(uploadDir() + "/shot.ischecked"));
         QCOMPARE(shot->bytesSentTotal, shot->uploadBytesTotal);
         // The cfg went up as it was; the client appended each of its marks once,
         // the upload's in order.
@@ -170,15 +169,12 @@ private slots:
         m_uploader->setChunkBytes(32 * 1024);
         m_uploader->setPaceMs(2);
         m_uploader->setWaitPollMs(20);
-        QHash<QString, qint64> copied;
-        QHash<QString, qint64> last;
+        QHash<QString, qint64> copied, last; // bytes per path; position per job and path
         connect(m_uploader.get(), &StandInUploader::fileStarted, this,
                 [&](KiteProject* job, const QString& path, qint64 offset) { last[job->name + path] = offset; });
-        connect(m_uploader.get(), &StandInUploader::bytesCopied, this,
-                [&](KiteProject* job, const QString& path, qint64 position, qint64) {
-                    copied[path] += position - last.value(job->name + path);
-                    last[job->name + path] = position;
-                });
+        connect(m_uploader.get(), &StandInUploader::bytesCopied, this, [&](KiteProject* job, const QString& path, qint64 at) {
+            copied[path] += at - std::exchange(last[job->name + path], at);
+        });
         // Uploaded and submitted.
         const auto uploaded = [this](const char* name) {
             return job(name) && job(name)->isUploaded && !job(name)->jobId.isEmpty();

@@ -94,10 +94,8 @@ private slots:
         QTEST(job->bytesSentTotal, "bytesSent");
         QVERIFY(!job->uploadList.at(1).alreadyOnServer);
         // An empty file counts as on the server only when it is listed.
-        QVERIFY(!job->uploadList.at(2).alreadyOnServer);
-        QVERIFY(job->uploadList.at(3).alreadyOnServer);
-        QVERIFY(!job->texFolderRequestRunning);
-        QVERIFY(job->isReadyForUpload);
+        QVERIFY(!job->uploadList.at(2).alreadyOnServer && job->uploadList.at(3).alreadyOnServer);
+        QVERIFY(!job->texFolderRequestRunning && job->isReadyForUpload);
         QCOMPARE(uploadSignal.size(), 1);
         QCOMPARE(ofType(messages, "UploadStart").size(), 1);
         QCOMPARE(messages.first().at(0).toString(), QStringLiteral("Upload started"));
@@ -114,8 +112,7 @@ private slots:
         KiteProject* job = m_client.uploadJob("job1", {{"tex/a.png", 1000}});
         QSignalSpy uploadSignal(m_client->plugin, &PluginNetConnection::UploadJobSignal);
         m_client->receive(listing("job1", {{"a.png", 1000}}));
-        QVERIFY(uploadSignal.isEmpty());
-        QVERIFY(!job->isReadyForUpload);
+        QVERIFY(uploadSignal.isEmpty() && !job->isReadyForUpload);
         m_client->plugin->jobBaseFilesForUploadSlot(job);
         m_client->receive(listing("job1", {}));
         m_client->receive(listing("job1", {}));
@@ -124,8 +121,7 @@ private slots:
         rendering->isRendering = true;
         m_client->receive(listing("job2", {{"a.png", 1000}}));
         QCOMPARE(uploadSignal.size(), 1);
-        QVERIFY(!rendering->texFolderRequestRunning);
-        QVERIFY(!rendering->uploadList.at(0).alreadyOnServer);
+        QVERIFY(!rendering->texFolderRequestRunning && !rendering->uploadList.at(0).alreadyOnServer);
         QCOMPARE(m_client->sent("setuploadstarted").size(), 1);
 
         // Sync switched off while the listing was on its way: the job is paused.
@@ -172,8 +168,7 @@ private slots:
         QCOMPARE(second->alreadyUploadingFilesHash.value("tex/shared.png", -1), holderDeleted ? -1 : qint64(1000));
         QCOMPARE(shared.resume, serverSize > 0);
         QCOMPARE(shared.resumeOffset, qMax(serverSize, qint64(0)));
-        QVERIFY(!shared.alreadyOnServer);
-        QVERIFY(!second->uploadList.at(1).uploadingElsewhere);
+        QVERIFY(!shared.alreadyOnServer && !second->uploadList.at(1).uploadingElsewhere);
         QCOMPARE(second->bytesSentTotal, qMax(serverSize, qint64(0)));
         // Handed to the uploader, which waits for the file; "Upload started" is
         // only shown for a job that sends its own.
@@ -256,53 +251,58 @@ private slots:
 
     void passedCheck_data()
     {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("autostart");
-        QTest::newRow("autostart") << true;
-        QTest::newRow("no autostart") << false;
+        QTest::addColumn<QString>("cfg"); // "file", "directory" or "none" (not a file name)
+        QTest::newRow("autostart") << "job1" << true << "file";
+        QTest::newRow("no autostart") << "job1" << false << "file";
+        QTest::newRow("cfg is a directory") << "job1" << true << "directory";
+        QTest::newRow("name is not a file name") << "../job1" << true << "none";
     }
 
+    // A passed check marks the job uploaded in its cfg and submits it when
+    // asked to; a cfg that cannot be written to holds nothing up.
     void passedCheck()
     {
+        QFETCH(QString, name);
         QFETCH(bool, autostart);
-        KiteProject* job = m_client.uploadJob("job1", {{"tex/a.png", 10}},
-                                              {"renderer=vray", autostart ? "autostart=1" : "autostart=0", "prio=3"});
-        m_client->plugin->jobBaseFilesForUploadSlot(job);
-        QCOMPARE(job->autostart, autostart);
-        m_client->receive(listing("job1", {}));
+        QFETCH(QString, cfg);
+        KiteProject* job = m_client.uploadJob(name, {{"tex/a.png", 10}});
+        if (cfg == "directory")
+            QVERIFY(QFile::remove(job->cfgPath()) && QDir().mkpath(job->cfgPath()));
+        std::tie(job->autostart, job->renderPriority, job->isReadyForUpload) = std::make_tuple(autostart, 52, true);
         m_client->settings->runningJobUploads = 2;
         m_client->plugin->checkFilesSlot(job);
         const QByteArray cfgBefore = readFile(job->cfgPath());
         QSignalSpy uploadSignal(m_client->plugin, &PluginNetConnection::UploadJobSignal);
         QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-        m_client->receive(checkReply("job1", true));
-        QVERIFY(!job->waitingForCheckFiles);
-        QVERIFY(job->isUploaded && !job->isUploading);
+        m_client->receive(checkReply(name, true));
+        QVERIFY(!job->waitingForCheckFiles && job->isUploaded && !job->isUploading && !job->autostart);
         QCOMPARE(m_client->settings->runningJobUploads, 1);
         QCOMPARE(uploadSignal.size(), 1);
-        const QList<QVariantList> ended = ofType(messages, "UploadEnd");
-        QCOMPARE(ended.size(), 1);
-        QCOMPARE(ended.first().at(0).toString(), QStringLiteral("Upload finished"));
-        QCOMPARE(ended.first().at(1).toString(), QStringLiteral("job1100%... \nClick to open Control Center"));
+        QCOMPARE(ofType(messages, "UploadEnd").value(0).mid(0, 2),
+                 (QVariantList{"Upload finished", name + "100%... \nClick to open Control Center"}));
         QCOMPARE(m_client->sent("setuploadchecked").size(), 1);
         QCOMPARE(dataOf(m_client->sent("setuploadchecked").first()),
-                 (QJsonObject{{"scene", "job1"}, {"custom", "VK"}, {"serverNumberUpload", 1}}));
-        QCOMPARE(readFile(job->cfgPath()), cfgBefore + "\r\nuploadfinished=true");
-        QVERIFY(!job->autostart);
-        const QList<QJsonObject> added = m_client->sent("addjob");
-        QCOMPARE(added.size(), autostart ? 1 : 0);
+                 (QJsonObject{{"scene", name}, {"custom", "VK"}, {"serverNumberUpload", 1}}));
+        if (cfg == "file")
+            QCOMPARE(readFile(job->cfgPath()), cfgBefore + "\r\nuploadfinished=true");
+        QCOMPARE(m_client->sent("addjob").size(), autostart ? 1 : 0);
         if (!autostart)
             return;
-        QCOMPARE(dataOf(added.first()), (QJsonObject{{"prio", 52}, {"pack", "metered"}, {"scene", "job1"}}));
-        m_client->receive(message("addjob", "job1", {{"id", "4711"}, {"server_download", 2}, {"server_upload", 2}}));
+        QCOMPARE(dataOf(m_client->sent("addjob").first()), (QJsonObject{{"prio", 52}, {"pack", "metered"}, {"scene", name}}));
+        m_client->receive(message("addjob", name, {{"id", "4711"}, {"server_download", 2}, {"server_upload", 2}}));
         QCOMPARE(job->jobId, QStringLiteral("4711"));
-        QCOMPARE(job->serverNumber, 2);
-        QCOMPARE(job->serverNumberUpload, 2);
-        QCOMPARE(readFile(job->cfgPath()), cfgBefore + "\r\nuploadfinished=true\r\nautostart=2");
+        QVERIFY(job->serverNumber == 2 && job->serverNumberUpload == 2);
+        if (cfg == "file")
+            QCOMPARE(readFile(job->cfgPath()), cfgBefore + "\r\nuploadfinished=true\r\nautostart=2");
+        else
+            QCOMPARE(m_client->logText().count("Could not open file for appending autostart info"), 2);
+        QVERIFY(!QFileInfo::exists(m_client->projectsFolder() + "/job1.cfg"));
         // Absent servers are left as they are.
-        m_client->receive(message("addjob", "job1", {{"id", 99}}));
+        m_client->receive(message("addjob", name, {{"id", 99}}));
         QCOMPARE(job->jobId, QStringLiteral("99"));
-        QCOMPARE(job->serverNumber, 2);
-        QCOMPARE(job->serverNumberUpload, 2);
+        QVERIFY(job->serverNumber == 2 && job->serverNumberUpload == 2);
     }
 
     void liveUploadPassesAFailedCheck()
@@ -374,37 +374,6 @@ private slots:
         QVERIFY(m_client->sent().isEmpty());
     }
 
-    void cfgThatCannotBeAppendedTo_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("cfgIsDirectory");
-        QTest::newRow("cfg is a directory") << "job1" << true;
-        QTest::newRow("name is not a file name") << "../job1" << false;
-    }
-
-    void cfgThatCannotBeAppendedTo()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, cfgIsDirectory);
-        KiteProject* job = m_client.uploadJob(name, {{"tex/a.png", 10}});
-        if (cfgIsDirectory) {
-            QVERIFY(QFile::remove(job->cfgPath()));
-            QVERIFY(QDir().mkpath(job->cfgPath()));
-        }
-        job->autostart = true;
-        job->isReadyForUpload = true;
-        m_client->plugin->checkFilesSlot(job);
-        m_client->receive(checkReply(name, true));
-        // The handshake goes on: checked, uploaded, submitted.
-        QVERIFY(job->isUploaded);
-        QCOMPARE(m_client->sent("setuploadchecked").size(), 1);
-        QCOMPARE(m_client->sent("addjob").size(), 1);
-        m_client->receive(message("addjob", name, {{"id", "77"}}));
-        QCOMPARE(job->jobId, QStringLiteral("77"));
-        QCOMPARE(m_client->logText().count("Could not open file for appending autostart info"), 2);
-        QVERIFY(!QFileInfo::exists(m_client->projectsFolder() + "/job1.cfg"));
-    }
-
     void smallRequestsAndReplies()
     {
         KiteProject* job = m_client.uploadJob("job1", {{"tex/a.png", 10}}, {"renderer=vray"});
@@ -447,8 +416,7 @@ private slots:
         const QString folder = m_client->projectsFolder();
         QVERIFY(TestFiles::writeFile(folder + "/di2_orv_refresh.txt", {}));
         m_client->plugin->appRefreshSlot();
-        QVERIFY(!QFileInfo::exists(folder + "/di2_orv_refresh.txt"));
-        QVERIFY(m_client->sent("getTexFiles").isEmpty());
+        QVERIFY(!QFileInfo::exists(folder + "/di2_orv_refresh.txt") && m_client->sent("getTexFiles").isEmpty());
         m_client.uploadJob("job1", {{"tex/local.png", 77}, {"scene/x.bin", 5}});
         m_client.uploadJob("gone", {{"tex/gone.png", 9}})->isDeleted = true;
         m_client->settings->uploadAllToDc2 = true;
