@@ -19,11 +19,12 @@
 
 namespace Transfers {
 
+// A message from the server, tied to the job `scene` by its "custom" object.
 inline QJsonObject message(const QString& action, const QString& scene, const QJsonObject& data)
 {
-    QJsonObject object{{QStringLiteral("action"), action}, {QStringLiteral("data"), data}};
+    QJsonObject object{{"action", action}, {"data", data}};
     if (!scene.isNull())
-        object.insert(QStringLiteral("custom"), QJsonObject{{QStringLiteral("scene"), scene}});
+        object.insert("custom", QJsonObject{{"scene", scene}});
     return object;
 }
 
@@ -57,11 +58,8 @@ inline QList<QVariantList> ofType(const QSignalSpy& spy, const QString& type)
     return result;
 }
 
-struct LocalFile
-{
-    QString path; // on the server, "tex/..." for textures
-    qint64 size;
-};
+// A file of a job to upload: its path on the server ("tex/..." for textures), its size.
+struct LocalFile { QString path; qint64 size; };
 
 class Client
 {
@@ -119,10 +117,9 @@ public:
         return TestFiles::writeFile(job->localDownloadDirCustom + QLatin1Char('/') + relativePath,
                                     QByteArray(int(size), 'x'));
     }
-    void list(KiteProject* job, const QJsonArray& files, const QJsonArray& folders = QJsonArray()) const
-    {
-        client->plugin->downloadListUpdater->fileListUpdateSlot(files, folders, job);
-    }
+    // The output listing as the updater gets it.
+    void list(KiteProject* job, const QJsonArray& files, const QJsonArray& folders = {}) const
+    { client->plugin->downloadListUpdater->fileListUpdateSlot(files, folders, job); }
     static QJsonObject outputReply(KiteProject* job, const QJsonArray& files, const QJsonArray& folders = {})
     {
         return message(QStringLiteral("getOutputDir"), job->name, {{"folders", folders}, {"files", files}});

@@ -66,28 +66,24 @@ private slots:
 
     void numberedDefaultFolders_data()
     {
-        QTest::addColumn<QString>("defaultContent"); // "", "empty", "visible", "hidden"
+        QTest::addColumn<QString>("inDefault"); // the file in the default folder; "-": no folder
         QTest::addColumn<bool>("otherJobUsesFirstNumber");
         QTest::addColumn<QString>("expectedSuffix");
-        QTest::newRow("absent") << QString() << false << QString();
-        QTest::newRow("empty folder used") << "empty" << false << QString();
-        QTest::newRow("hidden file only") << "hidden" << false << QString();
-        QTest::newRow("taken folder numbered") << "visible" << false << "_1";
-        QTest::newRow("collision moves on") << "visible" << true << "_2";
+        QTest::newRow("absent") << "-" << false << QString();
+        QTest::newRow("empty folder used") << "" << false << QString();
+        QTest::newRow("hidden file only") << ".hidden" << false << QString();
+        QTest::newRow("taken folder numbered") << "frame.png" << false << "_1";
+        QTest::newRow("collision moves on") << "frame.png" << true << "_2";
     }
 
     void numberedDefaultFolders()
     {
-        QFETCH(QString, defaultContent);
+        QFETCH(QString, inDefault);
         QFETCH(bool, otherJobUsesFirstNumber);
         QFETCH(QString, expectedSuffix);
         const QString base = m_client->userFolder() + "/OrvelKite/Download/output/shot";
-        if (!defaultContent.isEmpty())
-            QDir().mkpath(base);
-        if (defaultContent == "visible")
-            m_client->writeUserFile("OrvelKite/Download/output/shot/frame.png", "x");
-        if (defaultContent == "hidden")
-            m_client->writeUserFile("OrvelKite/Download/output/shot/.hidden", "x");
+        if (inDefault != "-")
+            QVERIFY(QDir().mkpath(base) && (inDefault.isEmpty() || TestFiles::writeFile(base + '/' + inDefault, "x")));
         if (otherJobUsesFirstNumber)
             m_client->addJob("other")->localDownloadDirCustom = base + "_1";
         KiteProject* job = m_client.renderedJob("shot", true);
@@ -349,8 +345,7 @@ private slots:
                                              QVariant::fromValue(job)}));
         QCOMPARE(next.size(), 1);
         QVERIFY(job->isDownloaded && m_client.cfgText("shot").contains("downloaded=true\r\n\r\nrestartDownload=false"));
-        QCOMPARE(job->downloadPriority, -1);
-        QVERIFY(!job->lastDownloadCheck);
+        QVERIFY(job->downloadPriority == -1 && !job->lastDownloadCheck);
         QCOMPARE(m_client->sent("setDownloadComplete").size(), 1);
     }
 
@@ -367,11 +362,9 @@ private slots:
         QFETCH(int, earlierRestarts);
         QFETCH(bool, retried);
         KiteProject* job = m_client.renderedJob("shot");
-        job->downloadJobErrorCount = 2;
-        job->downloadJobErrorRestartCount = earlierRestarts;
+        std::tie(job->downloadJobErrorCount, job->downloadJobErrorRestartCount) = std::make_pair(2, earlierRestarts);
+        std::tie(job->checkForFilesToDownload, job->lastDownloadCheckReceived) = std::make_pair(false, true);
         job->failedDownloadFiles << "a.png";
-        job->checkForFilesToDownload = false;
-        job->lastDownloadCheckReceived = true;
         QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
         m_client->plugin->downloadJobFinishedSlot(job, 1);
         QCOMPARE(job->hasDownloadError, !retried);
@@ -381,13 +374,10 @@ private slots:
         // A retry looks at the output again; the tenth failure is shown and
         // retried later.
         QCOMPARE(m_client->sent("getOutputDir").size(), retried ? 1 : 0);
-        if (retried) {
-            QCOMPARE(job->downloadJobErrorCount, 0);
-            QVERIFY(job->failedDownloadFiles.isEmpty() && job->checkForFilesToDownload);
-        } else {
-            QVERIFY(job->downloadErrorMessageShown);
-            QVERIFY(job->downloadErrorRetryTimer && job->downloadErrorRetryTimer->isActive());
-        }
+        if (retried)
+            QVERIFY(job->downloadJobErrorCount == 0 && job->failedDownloadFiles.isEmpty() && job->checkForFilesToDownload);
+        else
+            QVERIFY(job->downloadErrorMessageShown && job->downloadErrorRetryTimer && job->downloadErrorRetryTimer->isActive());
     }
 
     // Three restarts, an open overwrite question or a job still rendering hold
@@ -397,15 +387,13 @@ private slots:
         QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
         QSignalSpy next(m_client->plugin, &PluginNetConnection::downloadJobSignal);
         KiteProject* restarted = m_client.renderedJob("restarted");
-        restarted->downloadJobErrorRestartCount = 3;
-        restarted->lastDownloadCheckReceived = true;
+        std::tie(restarted->downloadJobErrorRestartCount, restarted->lastDownloadCheckReceived) = std::make_pair(3, true);
         restarted->overwriteYesList.insert("a.png");
         m_client->plugin->downloadJobFinishedSlot(restarted, 0);
         QCOMPARE(next.size(), 1);
         // Restarted without resetting answers or error counts.
         QVERIFY(!restarted->isDownloaded && restarted->checkForFilesToDownload);
-        QCOMPARE(restarted->downloadJobErrorRestartCount, 3);
-        QVERIFY(restarted->overwriteYesList.contains("a.png"));
+        QVERIFY(restarted->downloadJobErrorRestartCount == 3 && restarted->overwriteYesList.contains("a.png"));
         QVERIFY(m_client.cfgText("restarted").endsWith("downloaded=false\r\n"));
         KiteProject* asking = m_client.renderedJob("asking");
         asking->overwriteQuestionOpen = true;

@@ -65,9 +65,7 @@ private slots:
 
     void cleanup()
     {
-        m_uploader.reset();
-        m_downloader.reset();
-        m_client.reset();
+        m_uploader.reset(), m_downloader.reset(), m_client.reset();
     }
 
     void exportedJobTravelsTheWholeWay()
@@ -117,9 +115,8 @@ private slots:
         // The cfg went up as it was; the client appended each of its marks once,
         // the upload's in order.
         const QByteArray uploadedCfg = readFile(uploadDir() + "/shot.cfg");
-        QVERIFY(uploadedCfg.contains("jobLocalId=" + shot->jobLocalId.toUtf8()));
         const QByteArray localCfg = readFile(userFolder() + "/shot.cfg");
-        QVERIFY(localCfg.startsWith(uploadedCfg));
+        QVERIFY(uploadedCfg.contains("jobLocalId=" + shot->jobLocalId.toUtf8()) && localCfg.startsWith(uploadedCfg));
         const QByteArray appended = localCfg.mid(uploadedCfg.size());
         for (const char* line : {"\r\nuploadfinished=true", "\r\nautostart=2", "downloadpath=", "rendercomplete=true",
                                  "\r\ndownloaded=true", "downloadFinishedSent=true"})
@@ -128,16 +125,18 @@ private slots:
         // The handshake, once each; the farm's project has the client's id.
         for (const char* action : {"getTexFolderContents", "setuploadstarted", "checkFiles", "setuploadchecked", "addjob"})
             QVERIFY2(received(QString::fromLatin1(action), QStringLiteral("shot")) == 1, action);
-        const auto data = [this](const char* action) {
-            return m_client->simulator.receivedMessages(QLatin1String(action)).first().object.value("data").toObject();
-        };
-        QCOMPARE(data("checkFiles").value("uploadMethod").toString(), QStringLiteral("HTTPS"));
-        QCOMPARE(data("addjob").value("prio").toInt(), 51);
-        QCOMPARE(data("addjob").value("pack").toString(), QStringLiteral("metered"));
+        QCOMPARE(m_client->simulator.receivedMessages("checkFiles").first().object.value("data")["uploadMethod"].toString(), QStringLiteral("HTTPS"));
+        QCOMPARE(m_client->simulator.receivedMessages("addjob").first().object["data"].toObject(),
+                 (QJsonObject{{"prio", 51}, {"pack", "metered"}, {"scene", "shot"}}));
         QCOMPARE(m_client->simulator.project(kUser, QStringLiteral("shot"))->id, shot->jobId);
         // Every frame came back whole into the default output folder.
         QCOMPARE(m_client->simulator.project(kUser, QStringLiteral("shot"))->status, QStringLiteral("RENDERED"));
-        verifyFrames(shot);
+        for (const FarmFileEntry& frame : FarmRenderer::outputFiles(kFrames)) {
+            const QByteArray expected = FarmRenderer::fileContent("shot", frame.path, frame.size);
+            QCOMPARE(readFile(m_client->simulator.outputDir(kUser, "shot") + '/' + frame.path), expected);
+            QVERIFY2(readFile(shot->effectiveDownloadDir() + '/' + frame.path) == expected, qPrintable(frame.path));
+        }
+        QCOMPARE(markersBelow(shot->effectiveDownloadDir()), QStringList());
         QCOMPARE(shot->effectiveDownloadDir(),
                  QFileInfo(userFolder() + QStringLiteral("/OrvelKite/Download/output/shot")).absoluteFilePath());
         QTRY_VERIFY(m_client->simulator.project(kUser, QStringLiteral("shot"))->downloadComplete);
@@ -202,8 +201,7 @@ private slots:
         }
         // Found on the farm, the texture was no one's to wait for.
         QCOMPARE(waited, together ? 1 : 0);
-        if (!together)
-            QVERIFY(job(QStringLiteral("right"))->uploadList.at(0).alreadyOnServer);
+        QVERIFY(together || job("right")->uploadList.at(0).alreadyOnServer);
         QCOMPARE(m_client->settings->runningJobUploads, 0);
     }
 
@@ -240,19 +238,16 @@ private slots:
         // While the client is away the farm takes the job on (its answer to the
         // submission is what got lost).
         QSignalSpy lost(m_client->plugin, &PluginNetConnection::websocketTimeoutSignal);
-        sim.abortUserConnections(kUser);
-        QVERIFY(lost.wait(10000));
+        QVERIFY(sim.abortUserConnections(kUser) == 1 && lost.wait(10000));
         sim.setUnanswered(QStringLiteral("addjob"), false);
         QVERIFY(sim.setProjectStatus(kUser, name, farmState));
         const QString farmId = sim.project(kUser, name)->id;
-        const int polls = sim.receivedCount(QStringLiteral("getProjectStates"));
         QSignalSpy success(m_client->plugin, &PluginNetConnection::loginSuccessSignal);
         m_client->plugin->loginSlot(kUser, kPassword);
         QVERIFY(success.wait(10000));
         KiteProject* shot = job(name);
         QTRY_VERIFY_WITH_TIMEOUT(shot->jobId == farmId && (shot->isQueued || shot->isRendering || shot->renderComplete),
                                  kWaitMs);
-        QTRY_VERIFY(sim.receivedCount(QStringLiteral("getProjectStates")) > polls);
         // One more round trip: whatever the client asked for after the projects
         // list is on the farm before its answer.
         const int later = sim.receivedCount(QStringLiteral("getProjectStates"));
@@ -260,8 +255,7 @@ private slots:
         m_client->plugin->syncSlot();
         QTRY_VERIFY_WITH_TIMEOUT(sim.receivedCount(QStringLiteral("getProjectStates")) > later, kWaitMs);
         QCOMPARE(sim.receivedCount(QStringLiteral("addjob")), 1);
-        QCOMPARE(sim.project(kUser, name)->id, farmId);
-        QCOMPARE(sim.project(kUser, name)->status, farmState);
+        QVERIFY(sim.project(kUser, name)->id == farmId && sim.project(kUser, name)->status == farmState);
         QCOMPARE(received(QStringLiteral("checkFiles"), name), 1);
     }
 
@@ -374,18 +368,6 @@ private:
         for (const FarmReceivedMessage& message : m_client->simulator.receivedMessages(action))
             n += message.object.value("data").toObject().value("scene").toString() == scene ? 1 : 0;
         return n;
-    }
-
-    void verifyFrames(KiteProject* job)
-    {
-        const QString local = job->effectiveDownloadDir();
-        const QString farm = m_client->simulator.outputDir(kUser, job->name);
-        for (const FarmFileEntry& frame : FarmRenderer::outputFiles(kFrames)) {
-            const QByteArray expected = FarmRenderer::fileContent(job->name, frame.path, frame.size);
-            QCOMPARE(readFile(farm + QLatin1Char('/') + frame.path), expected);
-            QVERIFY2(readFile(local + QLatin1Char('/') + frame.path) == expected, qPrintable(frame.path));
-        }
-        QCOMPARE(markersBelow(local), QStringList());
     }
 
     std::unique_ptr<ClientFixture> m_client;

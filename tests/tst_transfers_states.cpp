@@ -91,13 +91,15 @@ private slots:
     }
 
     // New jobs take the list's defaults, known ones are updated, a job deleted
-    // here gets a new record.
+    // here gets a new record; the first list after a login rescans the folder.
     void projectsListMergedIntoJobs()
     {
         KiteProject* local = m_client->addJob("scene1");
         KiteProject* gone = m_client->addJob("gone", "5");
         gone->isDeletedLocal = true;
         QSignalSpy menu(m_client->plugin, &PluginNetConnection::buildRenderJobSubmenuSignal);
+        m_client->writeJob("fresh", {"renderer=vray"});
+        m_client->plugin->rescanAfterLogin = true;
         m_client->receive(projectsReply({
             QJsonObject{{"name", "plain"}, {"id", "1"}, {"status", "RENDERABLE"}},
             QJsonObject{{"name", "flags"}, {"id", "2"}, {"status", "QUEUED"}, {"teamid", "17"}, {"isTrial", true},
@@ -109,18 +111,20 @@ private slots:
         KiteProject* plain = m_client->job("plain");
         QCOMPARE(plain->jobId, QStringLiteral("1"));
         QVERIFY(plain->isPaid && !plain->isTrial && plain->downloadEnabled);
-        QCOMPARE(plain->serverNumber, 1);
-        QCOMPARE(plain->teamid, 0);
-        QVERIFY(plain->isUploaded); // RENDERABLE
+        QVERIFY(plain->serverNumber == 1 && plain->teamid == 0 && plain->isUploaded); // RENDERABLE: uploaded
         KiteProject* flags = m_client->job("flags");
-        QCOMPARE(flags->teamid, 17);
         QVERIFY(flags->isTrial && !flags->isPaid && !flags->downloadEnabled && flags->isQueued);
-        QCOMPARE(flags->serverNumber, 2);
+        QVERIFY(flags->teamid == 17 && flags->serverNumber == 2);
         QCOMPARE(local->jobId, QStringLiteral("77"));
         QVERIFY(local->isRendering && !local->isUnknown && m_client->settings->jobList.last() != gone);
         QCOMPARE(m_client->settings->jobList.last()->name, QStringLiteral("gone"));
         QCOMPARE(menu.count(), 1);
         QVERIFY(!m_client->plugin->getProjectStatesRunning);
+        // Only the first list after a login has the projects folder looked at again.
+        QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
+        QVERIFY(!m_client->plugin->rescanAfterLogin && TestFiles::writeFile(m_client->projectsFolder() + "/di2_orv_refresh.txt", {}));
+        m_client->receive(projectsReply({}));
+        QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
     }
 
     void sameReplyAgainChangesNothing_data()
@@ -194,15 +198,13 @@ private slots:
     {
         m_client->writeJob("again", {"renderer=vray", "restartDownloadCount=1"});
         KiteProject* job = m_client->addJob("again", "3");
-        job->restartDownloadCount = 1;
-        job->isDownloaded = true;
+        std::tie(job->restartDownloadCount, job->isDownloaded) = std::make_pair(1, true);
         m_client->plugin->projectStates->restartRepeatMs = 10;
         QSignalSpy lists(m_client->plugin, &PluginNetConnection::generateDownloadFileListSignal);
         const QJsonObject reply = projectsReply(
             {QJsonObject{{"name", "again"}, {"id", "3"}, {"status", "RENDERED"}, {"restartDownloadCount", 2}}});
         m_client->receive(reply);
-        QCOMPARE(job->restartDownloadCount, 2);
-        QVERIFY(!job->isDownloaded && job->checkForFilesToDownload);
+        QVERIFY(job->restartDownloadCount == 2 && !job->isDownloaded && job->checkForFilesToDownload);
         QCOMPARE(lists.count(), 1);
         QVERIFY(m_client.cfgText("again").contains("restartDownloadCount=2"));
         // Once more after the delay.
@@ -219,43 +221,30 @@ private slots:
     void pollsNeverOverlap()
     {
         PluginNetConnection* plugin = m_client->plugin;
+        const auto polls = [this] {
+            QStringList infos;
+            for (const QJsonObject& poll : m_client->sent("getProjectStates"))
+                infos << infoOf(poll) + (dataOf(poll)["client_type"] == "kite" ? "" : " without client type");
+            return infos;
+        };
         for (int i = 0; i < 3; ++i)
             plugin->getProjectStatesSlot();
-        QCOMPARE(m_client->sent("getProjectStates").size(), 1);
-        QCOMPARE(infoOf(m_client->sent("getProjectStates").first()), QStringLiteral("slot"));
-        QCOMPARE(dataOf(m_client->sent("getProjectStates").first()).value("client_type").toString(), QStringLiteral("kite"));
-        QCOMPARE(plugin->getProjectStatesTimer->interval(), 120000);
-        QVERIFY(plugin->getProjectStatesTimer->isActive());
+        QCOMPARE(polls(), QStringList{"slot"});
+        QVERIFY(plugin->getProjectStatesTimer->interval() == 120000 && plugin->getProjectStatesTimer->isActive());
         m_client->receive(projectsReply({}));
-        QCOMPARE(m_client->sent("getProjectStates").size(), 2);
-        QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("whilerunning"));
+        QCOMPARE(polls(), (QStringList{"slot", "whilerunning"}));
         QVERIFY(plugin->getProjectStatesRunning);
         m_client->receive(projectsReply({}));
-        QCOMPARE(m_client->sent("getProjectStates").size(), 2);
+        QCOMPARE(polls().size(), 2);
         QVERIFY(!plugin->getProjectStatesRunning && !plugin->getProjectStatesTimer->isActive());
         plugin->getProjectStatesSlot();
         plugin->getProjectStatesTimerSlot();
-        QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("timer"));
+        QCOMPARE(polls(), (QStringList{"slot", "whilerunning", "slot", "timer"}));
         QVERIFY(plugin->getProjectStatesRunning && plugin->getProjectStatesTimer->isActive());
         m_client->settings->syncActive = false;
         m_client->receive(projectsReply({}));
         plugin->getProjectStatesSlot();
-        QCOMPARE(m_client->sent("getProjectStates").size(), 4);
-        QVERIFY(!plugin->getProjectStatesRunning);
-    }
-
-    void firstReplyAfterLoginRescans()
-    {
-        m_client->writeJob("fresh", {"renderer=vray"});
-        const QString marker = m_client->projectsFolder() + "/di2_orv_refresh.txt";
-        QVERIFY(TestFiles::writeFile(marker, {}));
-        m_client->plugin->rescanAfterLogin = true;
-        m_client->receive(projectsReply({}));
-        QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
-        QVERIFY(!m_client->plugin->rescanAfterLogin);
-        QVERIFY(TestFiles::writeFile(marker, {}));
-        m_client->receive(projectsReply({}));
-        QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
+        QVERIFY(polls().size() == 4 && !plugin->getProjectStatesRunning);
     }
 
     void unsafeNamesFromTheServerTouchNoFile()
