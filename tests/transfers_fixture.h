@@ -68,8 +68,7 @@ public:
     void start()
     {
         client = std::make_unique<OfflineClient>();
-        client->settings->isPaid = true;
-        client->settings->useHttpsUp = false;
+        std::tie(client->settings->isPaid, client->settings->useHttpsUp) = std::make_pair(true, false);
     }
     void stop()
     {
@@ -103,9 +102,7 @@ public:
     {
         client->writeJob(name, {QStringLiteral("uploadfinished=true")}, false);
         KiteProject* job = client->addJob(name, QStringLiteral("id-") + name);
-        job->isUnknown = false;
-        job->isUploaded = true;
-        job->cfgRead = true;
+        std::tie(job->isUnknown, job->isUploaded, job->cfgRead) = std::make_tuple(false, true, true);
         (rendering ? job->isRendering : job->renderComplete) = true;
         job->localDownloadDirCustom = client->appDir() + QStringLiteral("/out/") + name;
         QDir().mkpath(job->localDownloadDirCustom);

@@ -52,11 +52,7 @@ private slots:
         QDir(m_storage.path()).removeRecursively();
         QDir().mkpath(m_storage.path());
         m_client = std::make_unique<ClientFixture>();
-        FarmAccount account;
-        account.user = kUser;
-        account.password = kPassword;
-        account.renderPoints = 100;
-        m_client->simulator.accounts().insert(account);
+        m_client->simulator.accounts().insert(FarmAccount{kUser, kPassword, false, 100, {}});
         m_client->simulator.setStorageRoot(m_storage.path());
         m_client->simulator.setFrameCount(kFrames);
         m_client->simulator.setRenderPace(20);
@@ -352,15 +348,14 @@ private:
 
     KiteProject* job(const QString& name) const
     {
-        const QList<KiteProject*>& jobs = m_client->settings->jobList;
-        auto it = std::find_if(jobs.cbegin(), jobs.cend(), [&](KiteProject* j) { return j->name == name && !j->isDeleted; });
-        return it == jobs.cend() ? nullptr : *it;
+        for (KiteProject* each : qAsConst(m_client->settings->jobList))
+            if (each->name == name && !each->isDeleted)
+                return each;
+        return nullptr;
     }
 
     bool sameFile(const QString& local, const QString& serverPath) const
-    {
-        return readFile(userFolder() + QLatin1Char('/') + local) == readFile(uploadDir() + QLatin1Char('/') + serverPath);
-    }
+    { return readFile(userFolder() + '/' + local) == readFile(uploadDir() + '/' + serverPath); }
 
     int received(const QString& action, const QString& scene) const
     {

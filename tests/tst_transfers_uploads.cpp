@@ -148,15 +148,11 @@ private slots:
         QFETCH(bool, holderDeleted);
         KiteProject* first = m_client.uploadJob("first", {{"tex/shared.png", 1000}});
         // The uploader is sending the first job's copy of the texture.
-        first->uploadingFilesHash.insert("tex/shared.png", 1000);
-        first->isDeleted = holderDeleted;
+        std::tie(first->uploadingFilesHash["tex/shared.png"], first->isDeleted) = std::make_pair(1000, holderDeleted);
         KiteProject* second = startedJob("second", {{"tex/shared.png", 1000}, {"tex/own.png", 20}});
         QSignalSpy uploadSignal(m_client->plugin, &PluginNetConnection::UploadJobSignal);
         QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
-        QList<LocalFile> onServer;
-        if (serverSize >= 0)
-            onServer << LocalFile{"shared.png", serverSize};
-        m_client->receive(listing("second", onServer));
+        m_client->receive(listing("second", serverSize < 0 ? QList<LocalFile>() : QList<LocalFile>{{"shared.png", serverSize}}));
         const UploadFile& shared = second->uploadList.at(0);
         QCOMPARE(shared.uploadingElsewhere, !holderDeleted);
         QCOMPARE(second->waitsForOtherUpload, !holderDeleted);
@@ -167,8 +163,7 @@ private slots:
         QCOMPARE(second->bytesSentTotal, qMax(serverSize, qint64(0)));
         // Handed to the uploader, which waits for the file; "Upload started" is
         // only shown for a job that sends its own.
-        QCOMPARE(uploadSignal.size(), 1);
-        QVERIFY(second->isReadyForUpload);
+        QVERIFY(uploadSignal.size() == 1 && second->isReadyForUpload);
         QCOMPARE(ofType(messages, "UploadStart").size(), holderDeleted ? 1 : 0);
         QCOMPARE(m_client->sent("setuploadstarted").size(), 1);
     }
@@ -303,8 +298,7 @@ private slots:
     void liveUploadPassesAFailedCheck()
     {
         KiteProject* job = m_client.uploadJob("liveUploadJob", {{"tex/live.png", 10}});
-        job->isLiveUpload = true;
-        job->isReadyForUpload = true;
+        std::tie(job->isLiveUpload, job->isReadyForUpload) = std::make_pair(true, true);
         m_client->plugin->liveUploadRunning = true;
         m_client->settings->runningJobUploads = 1;
         m_client->plugin->checkFilesSlot(job);
@@ -312,13 +306,11 @@ private slots:
         m_client->receive(checkReply("liveUploadJob", false, "missing: tex/live.png"));
         QCOMPARE(m_client->sent("setuploadchecked").size(), 1);
         QCOMPARE(readFile(m_client->userFolder() + "/preuploadcomplete.txt"), QByteArray());
-        QVERIFY(job->isUploaded);
-        QCOMPARE(job->errorCount, 0);
-        QCOMPARE(m_client->settings->runningJobUploads, 0);
+        QVERIFY(job->isUploaded && job->errorCount == 0 && m_client->settings->runningJobUploads == 0);
         QVERIFY(!m_client->plugin->liveUploadRunning);
         // The live job's local files go, and the menu is rebuilt afterwards.
         QVERIFY(job->isDeletedLocal || job->isDeleted);
-        QVERIFY(menu.size() >= 1 || menu.wait(2000));
+        QVERIFY(menu.size() >= 1 || menu.wait());
     }
 
     void failedCheck_data()
