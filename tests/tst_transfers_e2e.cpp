@@ -103,8 +103,8 @@ private slots:
         QVERIFY(resumed != started.cend());
         QCOMPARE(resumed->at(2).toLongLong(), pausedAt);
         // Every byte went up, the folders the cfg asked for were made.
-        for (const QString& pair : {"assets/a.png tex/a.png", "assets/b.png tex/sub/b.png", "shot shot",
-                                    "assets/cache.bin scene/cache.bin", "shot.jpg shot.jpg"})
+        for (const QString& pair : QStringList{"assets/a.png tex/a.png", "assets/b.png tex/sub/b.png", "shot shot",
+                                               "assets/cache.bin scene/cache.bin", "shot.jpg shot.jpg"})
             QVERIFY2(sameFile(pair.section(' ', 0, 0), pair.section(' ', 1)), qPrintable(pair));
         QVERIFY(QFileInfo(uploadDir() + "/tex/sub").isDir() && QFileInfo::exists(uploadDir() + "/shot.ischecked"));
         QCOMPARE(shot->bytesSentTotal, shot->uploadBytesTotal);
@@ -267,8 +267,13 @@ private slots:
         for (const QString path : {"../x.png", "tex/../../x.png", "/tmp/x.png", "tex\\..\\..\\x.png", "C:/x.png", "tex//x.png"}) {
             QVERIFY2(!StandInUploader::isSafeRelativePath(path), qPrintable(path));
             KiteProject* up = client.addJob("up" + QString::number(refused.size()));
-            for (const QString& serverPath : {QStringLiteral("tex/fine.png"), path})
-                up->uploadList << UploadFile{{}, serverPath, {}, client.userFolder() + "/assets/x.png", 4};
+            for (const QString& serverPath : {QStringLiteral("tex/fine.png"), path}) {
+                UploadFile file;
+                file.path = serverPath;
+                file.pathLocal = client.userFolder() + "/assets/x.png";
+                file.size = 4;
+                up->uploadList << file;
+            }
             up->isReadyForUpload = true;
             uploader.uploadJobSlot();
             QTRY_VERIFY(!refused.isEmpty() && refused.last().first().value<KiteProject*>() == up);
@@ -287,8 +292,11 @@ private slots:
         QSignalSpy finished(&downloader, &StandInDownloader::jobFinished);
         const auto run = [&](const QString& downloadPath, const QStringList& files) {
             shot->downloadPath = downloadPath;
-            for (const QString& path : files)
-                shot->downloadList << DownloadFile{path};
+            for (const QString& path : files) {
+                DownloadFile file;
+                file.path = path;
+                shot->downloadList << file;
+            }
             finished.clear();
             downloader.downloadJobSlot();
             return finished.wait() ? finished.first().at(1).toInt() : -1;
