@@ -309,6 +309,74 @@ private slots:
         QVERIFY(!QFileInfo::exists(shot->localDownloadDirCustom + "/secret.txt"));
     }
 
+    void uploaderChangesAFarmCopyOnlyByContinuingItOrWhole_data()
+    {
+        const QByteArray local = randomBytes(200 * 1024, 11), other = randomBytes(300 * 1024, 12);
+        QTest::addColumn<QByteArray>("farmCopy"); // "<missing>": none
+        QTest::addColumn<qint64>("listedOffset"); // the listing's resume offset
+        QTest::addColumn<qint64>("start");        // where the copy must begin
+        QTest::newRow("not on the farm") << QByteArray("<missing>") << qint64(0) << qint64(0);
+        QTest::newRow("listed missing, another file since") << other.left(local.size()) << qint64(0) << qint64(0);
+        QTest::newRow("beginning of this file, grown since") << local.left(96 * 1024) << qint64(64 * 1024)
+                                                             << qint64(96 * 1024);
+        QTest::newRow("beginning of another file") << other.left(64 * 1024) << qint64(64 * 1024) << qint64(0);
+        QTest::newRow("larger copy") << other << qint64(0) << qint64(0);
+    }
+
+    // The stand-in uploader writes into the farm's copy only to continue it; a
+    // copy from the first byte replaces the farm's only once whole, and a stop
+    // midway leaves it as it was.
+    void uploaderChangesAFarmCopyOnlyByContinuingItOrWhole()
+    {
+        QFETCH(QByteArray, farmCopy);
+        QFETCH(qint64, listedOffset);
+        QFETCH(qint64, start);
+        const QByteArray local = randomBytes(200 * 1024, 11);
+        OfflineClient client(kUser);
+        StandInUploader uploader(client.plugin, client.settings, m_storage.path());
+        uploader.setChunkBytes(16 * 1024);
+        const QString onFarm = m_storage.path() + "/upload/" + kUser + "/tex/t.bin";
+        if (farmCopy != "<missing>")
+            QVERIFY(writeFile(onFarm, farmCopy));
+        client.writeUserFile("assets/t.bin", local);
+        KiteProject* job = client.addJob("job");
+        UploadFile file;
+        file.path = "tex/t.bin";
+        file.pathLocal = client.userFolder() + "/assets/t.bin";
+        file.size = local.size();
+        QList<qint64> starts;
+        connect(&uploader, &StandInUploader::fileStarted, job, [&](KiteProject*, const QString&, qint64 at) { starts << at; });
+        connect(&uploader, &StandInUploader::bytesCopied, job, [job] {
+            if (!job->isUploadPaused)
+                job->setUploadPaused(); // stopped after its first chunk
+        });
+        QByteArray afterStop = farmCopy;
+        for (int run = 0; run < 2; ++run) { // stopped midway, then to the end
+            file.resume = run ? afterStop.size() < local.size() && local.startsWith(afterStop) : listedOffset > 0;
+            file.resumeOffset = run ? (file.resume ? afterStop.size() : 0) : listedOffset;
+            file.serverCopyLarger = afterStop.size() > local.size();
+            job->uploadList = {file};
+            job->isUploadPaused = false;
+            job->isReadyForUpload = true;
+            QSignalSpy finished(&uploader, &StandInUploader::jobFinished);
+            uploader.uploadJobSlot();
+            if (run == 1) {
+                QVERIFY(finished.wait(kWaitMs));
+                QCOMPARE(readFile(onFarm), local);
+                break;
+            }
+            QTRY_VERIFY(job->isUploadPaused && !uploader.isRunning(job));
+            disconnect(&uploader, &StandInUploader::bytesCopied, job, nullptr);
+            QCOMPARE(starts.value(0), start);
+            afterStop = readFile(onFarm);
+            if (start > 0) // continued in place
+                QVERIFY(afterStop.size() > farmCopy.size() && local.startsWith(afterStop));
+            else if (farmCopy != "<missing>") // the farm's copy untouched
+                QCOMPARE(afterStop, farmCopy);
+            QCOMPARE(QDir(QFileInfo(onFarm).path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.bin"});
+        }
+    }
+
 private:
     QString userFolder() const { return m_client->projectsFolder() + QLatin1Char('/') + kUser; }
     QString uploadDir() const { return m_client->simulator.uploadDir(kUser); }
