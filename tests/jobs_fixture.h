@@ -11,11 +11,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDirIterator>
 #include <QMenu>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <functional>

@@ -6,11 +6,6 @@
 #include "farmsimulator.h"
 #include "farmstorage.h"
 
-#include <QCryptographicHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 

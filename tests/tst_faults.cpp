@@ -15,18 +15,9 @@
 #include "support/testfiles.h"
 
 #include <QAction>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QScopeGuard>
 #include <QTcpSocket>
-#include <QTextStream>
 #include <QtTest>
 
 #include <memory>

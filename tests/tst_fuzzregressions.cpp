@@ -2,10 +2,6 @@
 #include "net/jsonguard.h"
 #include "net/jsonread.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QLoggingCategory>
 #include <QtTest>
 
 // Replays the inputs the fuzzers found (fuzz/regressions/<target>/) and the

@@ -5,14 +5,6 @@
 #include "settings/kitesettings.h"
 
 #include <QAction>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {

@@ -11,12 +11,7 @@
 #include "support/clientfixture.h"
 #include "support/offlineclient.h"
 
-#include <QJsonArray>
-#include <QPointer>
-#include <QProcess>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTextStream>
 #include <QtTest>
 
 #include <memory>

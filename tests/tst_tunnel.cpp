@@ -10,10 +10,7 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>
