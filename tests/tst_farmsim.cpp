@@ -5,6 +5,7 @@
 #include "farmrenderer.h"
 #include "farmsimulator.h"
 #include "farmstorage.h"
+#include "support/testfiles.h"
 
 #include <QWebSocket>
 #include <QtTest>
@@ -12,6 +13,7 @@
 #include <memory>
 
 namespace {
+using namespace TestFiles;
 const char* const kAccounts = R"({"accounts": [{"user": "alice", "password": "pw"}, {"user": "bob", "password": "pw"}]})";
 
 // A WebSocket client that keeps every message it receives.
@@ -77,12 +79,6 @@ bool writeBytes(const QString& path, const QByteArray& bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A job as an exporter and the upload leave it: scene, preview, cfg with its
@@ -288,7 +284,7 @@ void TstFarmSim::jobLifeCycle()
     QCOMPARE(result("unpack", "../alice/Job A")["result"], QJsonValue(false));
     QCOMPARE(result("generateOverlay", "frame_0001.png"),
              (QJsonObject{{"result", true}, {"filename", "frame_0001_overlaid.png"}}));
-    QCOMPARE(readAll(output + "/frame_0001_overlaid.png"), readAll(output + "/frame_0001.png") + "OVERLAY");
+    QCOMPARE(readFile(output + "/frame_0001_overlaid.png"), readFile(output + "/frame_0001.png") + "OVERLAY");
     QCOMPARE(result("generateOverlay", "missing.png"), (QJsonObject{{"result", false}, {"filename", ""}}));
     // The texture cache knows what was uploaded.
     const QString md5 = QCryptographicHash::hash(QByteArray(5, 'x'), QCryptographicHash::Md5).toHex();

@@ -10,6 +10,7 @@
 #include "settings/logwriter.h"
 #include "support/clientfixture.h"
 #include "support/offlineclient.h"
+#include "support/testfiles.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 namespace {
+using namespace TestFiles;
 using K = KiteSettings;
 
 struct NamedField {
@@ -49,19 +51,6 @@ QStringList allBut(const QStringList& kept = {})
             names << QLatin1String(entry.name);
     }
     return names;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 QString dateLine(const QString& path)
@@ -305,7 +294,7 @@ void TestMaintenance::pluginConfig()
         {"data", QJsonObject{{"program", program}, {"version", version}, {"content", content}}}});
     QCOMPARE(ready.count(), written ? 1 : 0);
     if (before != QLatin1String("folder"))
-        QCOMPARE(fileBytes(file), written ? content.toUtf8() : before.toUtf8());
+        QCOMPARE(readFile(file), written ? content.toUtf8() : before.isEmpty() ? "<missing>" : before.toUtf8());
     QFETCH(QString, logLine);
     QVERIFY2(m_client->logText().contains(logLine), qPrintable(logLine));
 }
@@ -373,7 +362,7 @@ void TestMaintenance::logFileContent()
                            [](const QJsonObject& envelope) { return envelope.value("data")["filename"] == "plugin.log"; });
     QVERIFY(it != files.end());
     QCOMPARE(it->value("data")["content"].toString(), dateLine(path) + QString::fromUtf8(sent));
-    QCOMPARE(fileBytes(path), file);
+    QCOMPARE(readFile(path), file);
 }
 
 void TestMaintenance::settingsRedaction_data()
@@ -462,7 +451,7 @@ void TestMaintenance::maintenanceThroughTheFarmAndTheHost()
                                      "kitehost: licence tunnel connected\n"
                                      "kitehost: licence tunnel not connected\n"));
     // Logs for support: the settings go without a password, the file itself is left alone.
-    const QByteArray before = fileBytes(ini);
+    const QByteArray before = readFile(ini);
     const QDateTime modified = QFileInfo(ini).lastModified();
     for (const QString& secret : secrets)
         QVERIFY2(before.contains(secret.toUtf8()), qPrintable(secret));
@@ -484,7 +473,7 @@ void TestMaintenance::maintenanceThroughTheFarmAndTheHost()
     QVERIFY(settingsText.contains(QStringLiteral("proxyHttpUsername=kate")));
     for (const QString& key : secrets.keys())
         QVERIFY2(settingsText.contains('\n' + key.section('/', 1) + "=***"), qPrintable(key));
-    QCOMPARE(fileBytes(ini), before);
+    QCOMPARE(readFile(ini), before);
     QCOMPARE(QFileInfo(ini).lastModified(), modified);
 }
 
@@ -521,7 +510,7 @@ void TestMaintenance::shortcutMadeOrKept()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(creator.isNull());
     if (before == QLatin1String("file")) {
-        QCOMPARE(fileBytes(link), QByteArray("user data"));
+        QCOMPARE(readFile(link), QByteArray("user data"));
         return;
     }
     QCOMPARE(QFileInfo(link).symLinkTarget(), out);
@@ -557,7 +546,7 @@ void TestMaintenance::shortcutScriptsRunWithBackslashedPaths()
     QTRY_VERIFY(firstGone.count() == 1 && secondGone.count() == 1);
     QStringList runs;
     for (const QString& file : QDir(path(QString())).entryList({QStringLiteral("args_*.txt")}, QDir::Files))
-        runs << QString::fromUtf8(fileBytes(path(file)));
+        runs << QString::fromUtf8(readFile(path(file)));
     runs.sort();
     const auto backslashed = [](QString text) { return text.replace(QLatin1Char('/'), QLatin1Char('\\')); };
     QCOMPARE(runs, (QStringList{
