@@ -64,35 +64,20 @@ private slots:
         QCOMPARE(paths(job->downloadList), QStringList{"a.png"});
     }
 
-    void numberedDefaultFolders_data()
+    // A pass gives a rendered job its output folder (the default taken, and
+    // the next number used by another job, so "_2"); the next pass asks for
+    // the output. Every rule of the choice: the job files' tests.
+    void passGivesTheOutputFolder()
     {
-        QTest::addColumn<QString>("inDefault"); // the file in the default folder; "-": no folder
-        QTest::addColumn<bool>("otherJobUsesFirstNumber");
-        QTest::addColumn<QString>("expectedSuffix");
-        QTest::newRow("absent") << "-" << false << QString();
-        QTest::newRow("empty folder used") << "" << false << QString();
-        QTest::newRow("hidden file only") << ".hidden" << false << QString();
-        QTest::newRow("taken folder numbered") << "frame.png" << false << "_1";
-        QTest::newRow("collision moves on") << "frame.png" << true << "_2";
-    }
-
-    void numberedDefaultFolders()
-    {
-        QFETCH(QString, inDefault);
-        QFETCH(bool, otherJobUsesFirstNumber);
-        QFETCH(QString, expectedSuffix);
         const QString base = m_client->userFolder() + "/OrvelKite/Download/output/shot";
-        if (inDefault != "-")
-            QVERIFY(QDir().mkpath(base) && (inDefault.isEmpty() || TestFiles::writeFile(base + '/' + inDefault, "x")));
-        if (otherJobUsesFirstNumber)
-            m_client->addJob("other")->localDownloadDirCustom = base + "_1";
+        QVERIFY(TestFiles::writeFile(base + "/frame.png", "x"));
+        m_client->addJob("other")->localDownloadDirCustom = base + "_1";
         KiteProject* job = m_client.renderedJob("shot", true);
         job->localDownloadDirCustom.clear();
         m_client->plugin->generateDownloadFileListSlot();
-        const QString expected = QFileInfo(base + expectedSuffix).absoluteFilePath();
+        const QString expected = QFileInfo(base + "_2").absoluteFilePath();
         QCOMPARE(job->localDownloadDirCustom, expected);
         QVERIFY(QFileInfo(expected).isDir() && m_client.cfgText("shot").contains("\r\ndownloadpath=" + expected));
-        // The folder was chosen in this pass; the next pass asks for the output.
         QVERIFY(m_client->sent("getOutputDir").isEmpty() && job->checkForFilesToDownload);
         m_client->plugin->generateDownloadFileListSlot();
         QCOMPARE(m_client->sent("getOutputDir").size(), 1);
