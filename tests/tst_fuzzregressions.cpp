@@ -23,8 +23,7 @@ private slots:
     void regressions();
     void seeds_data();
     void seeds();
-    void desktopLinksAreCaught();
-    void modalDialogsAreRejected();
+    void desktopAndDialogsAreCaught();
     void repeatedMemberNames_data();
     void repeatedMemberNames();
     void numbersAsText_data();
@@ -128,26 +127,19 @@ void TestFuzzRegressions::seeds()
 }
 
 // A portal link from the server and a job's output folder reach the catcher,
-// never the desktop: the fuzz runs start no browser and no file manager.
-void TestFuzzRegressions::desktopLinksAreCaught()
+// never the desktop; the folder chooser a server request opens (its own event
+// loop) is rejected: no input starts a browser or hangs a fuzz run.
+void TestFuzzRegressions::desktopAndDialogsAreCaught()
 {
     FuzzEntries::restart();
-    const int before = FuzzEntries::urlsCaught();
+    const int urls = FuzzEntries::urlsCaught(), dialogs = FuzzEntries::modalDialogsRejected();
     FuzzEntries::runMessage(QByteArray(
         R"({"action":"getUserToken","data":{"token":"0123456789abcdef"},"custom":{"linkUrl":"https://portal.example/my"}})"));
-    QCOMPARE(FuzzEntries::urlsCaught(), before + 1);
+    QCOMPARE(FuzzEntries::urlsCaught(), urls + 1);
     FuzzEntries::runMessage(QByteArray(R"({"action":"openDownloadFolder","data":{"scene":"downloaded","id":"9019"}})"));
-    QCOMPARE(FuzzEntries::urlsCaught(), before + 2);
-}
-
-// The folder chooser a server request opens runs its own event loop; the
-// rejecter ends it, so no input can hang a fuzz run on a dialog.
-void TestFuzzRegressions::modalDialogsAreRejected()
-{
-    FuzzEntries::restart();
-    const int before = FuzzEntries::modalDialogsRejected();
+    QCOMPARE(FuzzEntries::urlsCaught(), urls + 2);
     FuzzEntries::runMessage(QByteArray(R"({"action":"selectDownloadFolder","data":{"scene":"rendered","id":"9015"}})"));
-    QCOMPARE(FuzzEntries::modalDialogsRejected(), before + 1);
+    QCOMPARE(FuzzEntries::modalDialogsRejected(), dialogs + 1);
 }
 
 // The check that keeps texts with a repeated member name from Qt's parser

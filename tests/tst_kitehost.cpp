@@ -3,6 +3,7 @@
 #include "jobs/kiteproject.h"
 #include "loginkeeper.h"
 #include "settings/kitesettings.h"
+#include "support/testfiles.h"
 
 #include <QAction>
 #include <QtTest>
@@ -334,24 +335,14 @@ void TestKiteHost::jobMenuFollowsTheJobList()
 QStringList TestKiteHost::writeJob(const QString& projects, const QString& name, int sceneBytes)
 {
     const QString dir = projects + QStringLiteral("/demo/");
-    QDir().mkpath(dir + QStringLiteral("tex"));
-    const QStringList files{dir + name, dir + name + QStringLiteral(".jpg"), dir + QStringLiteral("tex/wood.png")};
+    const QStringList files{dir + name + ".cfg", dir + name, dir + name + ".jpg", dir + "tex/wood.png"};
     const QList<int> sizes{sceneBytes, 2000, 3000};
-    for (int i = 0; i < files.size(); ++i) {
-        QFile file(files.at(i));
-        file.open(QIODevice::WriteOnly);
-        QByteArray bytes(sizes.at(i), Qt::Uninitialized);
-        for (int b = 0; b < bytes.size(); ++b)
-            bytes[b] = char((b * 7 + i * 13 + b / 4099) & 0xff);
-        file.write(bytes);
-    }
-    QFile cfg(dir + name + QStringLiteral(".cfg"));
-    cfg.open(QIODevice::WriteOnly);
-    cfg.write(QStringLiteral("renderer=vray\r\nprogram=max\r\nautostart=1\r\n[files]\r\npaths=1\r\n"
-                             "path0=tex/wood.png\r\npathlocal0=%1\r\npathsize0=3000\r\n")
-                  .arg(files.last())
-                  .toUtf8());
-    return QStringList{cfg.fileName()} + files;
+    for (int i = 0; i < sizes.size(); ++i)
+        TestFiles::writeFile(files.at(i + 1), TestFiles::randomBytes(sizes.at(i), quint32(i + 1)));
+    TestFiles::writeFile(files.first(), QStringLiteral("renderer=vray\r\nprogram=max\r\nautostart=1\r\n[files]\r\npaths=1\r\n"
+                                                       "path0=tex/wood.png\r\npathlocal0=%1\r\npathsize0=3000\r\n")
+                                            .arg(files.last()).toUtf8());
+    return files;
 }
 
 QByteArray TestKiteHost::command(QProcess& host, QByteArray& seen, const QByteArray& line)

@@ -101,6 +101,7 @@ private:
     void scheduleDrop();
     void dropNow();
     SoakJob* soakJob(const KiteProject* job);
+    KiteProject* clientJob(const QString& name) const;
     void onUploadBytes(KiteProject* job);
     void onDownloadBytes(KiteProject* job);
     int doneCount() const;
@@ -229,6 +230,15 @@ void Soak::dropNow()
     scheduleDrop();
 }
 
+// The client's live job of that name (the last, as a deleted record stays).
+KiteProject* Soak::clientJob(const QString& name) const
+{
+    KiteProject* found = nullptr;
+    for (KiteProject* candidate : qAsConst(m_client.settings->jobList))
+        found = candidate->name == name && !candidate->isDeleted ? candidate : found;
+    return found;
+}
+
 SoakJob* Soak::soakJob(const KiteProject* job)
 {
     for (SoakJob& candidate : m_jobs) {
@@ -306,13 +316,8 @@ int Soak::doneCount() const
     for (const SoakJob& mine : m_jobs) {
         if (mine.deleted)
             continue;
-        for (KiteProject* job : qAsConst(m_client.settings->jobList)) {
-            if (job->name == mine.name && !job->isDeleted
-                && job->jobAction->text().endsWith(QLatin1String("DOWNLOADED (100%)"))) {
-                ++done;
-                break;
-            }
-        }
+        const KiteProject* job = clientJob(mine.name);
+        done += job && job->jobAction->text().endsWith(QLatin1String("DOWNLOADED (100%)"));
     }
     return done;
 }
@@ -337,11 +342,7 @@ bool Soak::verify()
             }
             continue;
         }
-        KiteProject* job = nullptr;
-        for (KiteProject* candidate : qAsConst(m_client.settings->jobList)) {
-            if (candidate->name == mine.name && !candidate->isDeleted)
-                job = candidate;
-        }
+        KiteProject* job = clientJob(mine.name);
         if (!job) {
             fail(QStringLiteral("job missing: ") + mine.name);
             continue;
@@ -378,15 +379,10 @@ bool Soak::verify()
             m_checkedBytes += uploaded.size();
             if (digest(uploaded) != m_inputs.value(userFolder() + QLatin1Char('/') + path)) {
                 const QByteArray local = readFile(userFolder() + QLatin1Char('/') + path);
-                int at = 0;
-                while (at < uploaded.size() && at < local.size() && uploaded.at(at) == local.at(at))
-                    ++at;
+                const auto at = std::mismatch(uploaded.cbegin(), uploaded.cbegin() + qMin(uploaded.size(), local.size()),
+                                              local.cbegin()).first - uploaded.cbegin();
                 fail(QStringLiteral("uploaded texture differs: %1 (%2 of %3 bytes, first difference at %4), job %5")
-                         .arg(path)
-                         .arg(uploaded.size())
-                         .arg(local.size())
-                         .arg(at)
-                         .arg(mine.name));
+                         .arg(path).arg(uploaded.size()).arg(local.size()).arg(at).arg(mine.name));
             }
         }
     }
