@@ -33,14 +33,11 @@ constexpr int kWaitMs = 60000;
 
 // How a fault takes the server away from the client.
 enum class Drop { Close, Abort, Restart };
-// How a fault keeps the client from writing a job's output.
-enum class Blocker { FileInPlaceOfFolder, DiskFull };
 // How a job's upload ends before its end.
 enum class Stop { Pause, Delete, ConnectionDropped };
 } // namespace
 
 Q_DECLARE_METATYPE(Drop)
-Q_DECLARE_METATYPE(Blocker)
 Q_DECLARE_METATYPE(Stop)
 
 // Faults injected into a running client: a server that drops the connection
@@ -483,9 +480,9 @@ void TestFaults::sharedTextureStaysWhole()
 
 void TestFaults::unwritableOutputIsReportedAndRecovers_data()
 {
-    QTest::addColumn<Blocker>("blocker");
-    QTest::newRow("a file where a folder of the output goes") << Blocker::FileInPlaceOfFolder;
-    QTest::newRow("disk full while a frame is written") << Blocker::DiskFull;
+    QTest::addColumn<bool>("diskFull"); // or a file where a folder of the output goes
+    QTest::newRow("a file where a folder of the output goes") << false;
+    QTest::newRow("disk full while a frame is written") << true;
 }
 
 // The job's output folder cannot take a file: the failed files are reported,
@@ -494,7 +491,7 @@ void TestFaults::unwritableOutputIsReportedAndRecovers_data()
 // automatic retry fetches the rest.
 void TestFaults::unwritableOutputIsReportedAndRecovers()
 {
-    QFETCH(Blocker, blocker);
+    QFETCH(bool, diskFull);
     const QString name = QStringLiteral("shot");
     m_client->simulator.setAutoRender(true);
     QVERIFY(startAndLogIn());
@@ -512,18 +509,13 @@ void TestFaults::unwritableOutputIsReportedAndRecovers()
     QString blockedPath;
     for (const FarmFileEntry& frame : frames) {
         const bool nested = frame.path.contains(QLatin1Char('/'));
-        if (blocker == Blocker::FileInPlaceOfFolder && nested)
-            blockedPath = frame.path;
-        if (blocker == Blocker::DiskFull && !nested)
+        if (nested != diskFull)
             blockedPath = frame.path;
     }
     QVERIFY(!blockedPath.isEmpty());
     const QString blockedName = blockedPath.section(QLatin1Char('/'), 0, 0); // the folder or the frame
     const QString obstacle = local + QLatin1Char('/') + blockedName;
-    if (blocker == Blocker::FileInPlaceOfFolder)
-        QVERIFY(writeFile(obstacle, "not a folder"));
-    else
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), obstacle));
+    QVERIFY(diskFull ? QFile::link(QStringLiteral("/dev/full"), obstacle) : writeFile(obstacle, "not a folder"));
 
     QTRY_VERIFY_WITH_TIMEOUT(shot->hasDownloadError, kWaitMs);
     QVERIFY(shot->jobAction->text().contains(QStringLiteral("DOWNLOAD ERROR")));
