@@ -64,10 +64,10 @@ wait_one() {
         grep -E '^soak: (FAIL|result)' "$log" || echo "soak: result $name: FAIL (exit without a result, see $log)"
     fi
 }
-for spec in "${runs[@]}"; do
-    seed="${spec%%:*}"
+for seedJobs in "${runs[@]}"; do
+    seed="${seedJobs%%:*}"
     jobs=60
-    [ "$spec" != "$seed" ] && jobs="${spec#*:}"
+    [ "$seedJobs" != "$seed" ] && jobs="${seedJobs#*:}"
     run "$seed" "$jobs" &
     pids+=($!)
     names+=("$seed:$jobs")
