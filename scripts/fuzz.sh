@@ -53,6 +53,24 @@ RUN_AS=()
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null 2>&1 && id nobody >/dev/null 2>&1; then
     RUN_AS=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
 fi
+# A tree that user cannot reach (below a private folder, as mktemp -d makes
+# them): the targets, their libraries and the sanitizer and dictionary files
+# are copied into $WORK, which is theirs.
+BIN="$BUILD/bin"
+DICTS="$KITE_ROOT/fuzz/dict"
+if [ "${#RUN_AS[@]}" -gt 0 ] && ! "${RUN_AS[@]}" test -x "$BIN/${TARGETS[0]}"; then
+    stage="$WORK/stage"
+    mkdir -p "$stage/bin" "$stage/dict" "$stage/sanitizers"
+    for target in "${TARGETS[@]}"; do cp "$BIN/$target" "$stage/bin/"; done
+    cp -R "$BUILD/lib" "$stage/lib"
+    cp "$KITE_ROOT"/tests/sanitizers/*.supp "$stage/sanitizers/"
+    cp -R "$DICTS/." "$stage/dict/" 2>/dev/null || true
+    export LD_LIBRARY_PATH="$stage/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$stage/sanitizers/ubsan.supp"
+    export LSAN_OPTIONS="suppressions=$stage/sanitizers/lsan.supp:print_suppressions=0"
+    BIN="$stage/bin"
+    DICTS="$stage/dict"
+fi
 
 failed=0
 summary=()
@@ -62,8 +80,8 @@ for target in "${TARGETS[@]}"; do
     # A copy: new inputs go there, never into the committed corpus.
     cp -R "$KITE_ROOT/fuzz/corpus/$target/." "$dir/corpus/"
     dict=()
-    if [ -f "$KITE_ROOT/fuzz/dict/$target.dict" ]; then
-        dict=("-dict=$KITE_ROOT/fuzz/dict/$target.dict")
+    if [ -f "$DICTS/$target.dict" ]; then
+        dict=("-dict=$DICTS/$target.dict")
     fi
     if [ "${#RUN_AS[@]}" -gt 0 ]; then
         chown -R "$(id -u nobody):$(id -g nobody)" "$WORK"
@@ -71,7 +89,7 @@ for target in "${TARGETS[@]}"; do
 
     echo "== $target: ${RUN_SECONDS} s"
     status=0
-    (cd "$dir" && "${RUN_AS[@]}" "$BUILD/bin/$target" "$dir/corpus" \
+    (cd "$dir" && "${RUN_AS[@]}" "$BIN/$target" "$dir/corpus" \
         -max_total_time="$RUN_SECONDS" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$dir/artifacts/" "${dict[@]}") >"$dir/log" 2>&1 || status=$?
 
