@@ -23,6 +23,8 @@ FarmConnection::FarmConnection(int id, QWebSocket* socket, QObject* parent)
         qCDebug(lcFarmSim) << "connection" << m_id << "ignores a binary message of" << data.size() << "bytes";
     });
     connect(m_socket, &QWebSocket::disconnected, this, [this]() { emit disconnected(this); });
+    connect(m_socket, &QWebSocket::pong, this,
+            [this](quint64 elapsedMs, const QByteArray&) { emit pongReceived(this, elapsedMs); });
 }
 
 FarmConnection::~FarmConnection() = default;
@@ -73,4 +75,9 @@ void FarmConnection::close(QWebSocketProtocol::CloseCode code, const QString& re
 void FarmConnection::abort()
 {
     m_socket->abort();
+}
+
+void FarmConnection::ping()
+{
+    m_socket->ping();
 }

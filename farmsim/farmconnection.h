@@ -35,9 +35,12 @@ public:
     void sendText(const QString& text);
     void close(QWebSocketProtocol::CloseCode code, const QString& reason = QString());
     void abort();
+    // A WebSocket ping; its pong is reported with the time it took.
+    void ping();
 
 signals:
     void textReceived(FarmConnection* connection, const QString& text);
+    void pongReceived(FarmConnection* connection, quint64 elapsedMs);
     void disconnected(FarmConnection* connection);
 
 private:

@@ -281,6 +281,18 @@ int FarmSimulator::abortUserConnections(const QString& user)
     return connections.size();
 }
 
+int FarmSimulator::pingUser(const QString& user)
+{
+    int reached = 0;
+    for (FarmConnection* connection : connectionsOf(user)) {
+        if (connection->isOpen()) {
+            connection->ping();
+            ++reached;
+        }
+    }
+    return reached;
+}
+
 void FarmSimulator::acceptPendingConnections()
 {
     while (QWebSocket* socket = m_server->nextPendingConnection()) {
@@ -295,6 +307,8 @@ void FarmSimulator::acceptPendingConnections()
         m_connections.append(connection);
         connect(connection, &FarmConnection::textReceived, this, &FarmSimulator::handleText);
         connect(connection, &FarmConnection::disconnected, this, &FarmSimulator::handleDisconnected);
+        connect(connection, &FarmConnection::pongReceived, this,
+                [this](FarmConnection* from, quint64 elapsedMs) { emit pongReceived(from->queryUser(), elapsedMs); });
         qCDebug(lcFarmSim) << "connection" << connection->id() << "of" << connection->queryUser() << "on"
                            << connection->path();
         emit connectionOpened(connection->id(), connection->queryUser(), connection->prefix());

@@ -171,6 +171,9 @@ public:
                             const QString& reason = QString());
     // Drops the TCP connections without a closing handshake.
     int abortUserConnections(const QString& user);
+    // Sends a WebSocket ping on every open connection of `user`; each pong
+    // comes back as pongReceived.
+    int pingUser(const QString& user);
 
 signals:
     // `index` is the message's place in receivedMessages().
@@ -178,6 +181,8 @@ signals:
     void connectionOpened(int connectionId, const QString& user, const QString& prefix);
     void connectionClosed(int connectionId, const QString& user, const QString& prefix);
     void connectionRefused(const QString& path, const QString& reason);
+    // The client answered a ping after `elapsedMs`.
+    void pongReceived(const QString& user, quint64 elapsedMs);
     // Farm events, after their pushes went out.
     void projectStatusChanged(const QString& user, const QString& name, const QString& status);
     void frameRendered(const QString& user, const QString& name, int frame);
