@@ -1,3 +1,4 @@
+#include "net/inboundqueue.h"
 #include "transfers/projectstates.h"
 #include "transfers_fixture.h"
 
@@ -125,6 +126,27 @@ private slots:
         QVERIFY(!m_client->plugin->rescanAfterLogin && TestFiles::writeFile(m_client->projectsFolder() + "/di2_orv_refresh.txt", {}));
         m_client->receive(projectsReply({}));
         QCOMPARE(m_client->sent("getProjectFolderContents").size(), 1);
+    }
+
+    // Handled in slices (one step a turn here), a long list still comes before
+    // the messages behind it, and a job's events keep their order.
+    void orderKeptAcrossSlices()
+    {
+        InboundQueue* queue = m_client->plugin->inboundQueue;
+        queue->setSliceMs(0);
+        const auto text = [](const QJsonObject& o) { return QString::fromUtf8(QJsonDocument(o).toJson()); };
+        const auto state = [&](const char* id, const char* to) {
+            return text({{"action", "jobStateChange"}, {"data", QJsonObject{{"jobid", id}, {"state", to}}}});
+        };
+        queue->take(text(projectsReply({QJsonObject{{"name", "a"}, {"id", "1"}, {"status", "RENDERING"}},
+                                        QJsonObject{{"name", "b"}, {"id", "2"}, {"status", "RENDERING"}}})));
+        for (const QString& event : {state("2", "RENDERED"), state("1", "PAUSED"), state("1", "RENDERED")})
+            queue->take(event);
+        QVERIFY(!queue->isIdle());
+        QTRY_VERIFY(queue->isIdle());
+        QVERIFY(m_client->job("a")->renderComplete && !m_client->job("a")->isPaused && m_client->job("b")->renderComplete);
+        for (const QJsonObject& poll : m_client->sent("getProjectStates"))
+            QVERIFY(infoOf(poll) != "jobstatechange");
     }
 
     void sameReplyAgainChangesNothing_data()

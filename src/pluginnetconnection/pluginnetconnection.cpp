@@ -6,6 +6,7 @@
 #include "jobs/localprojectsscanner.h"
 #include "jobs/projectsfolderwatch.h"
 #include "net/accounthandlers.h"
+#include "net/inboundqueue.h"
 #include "net/kitewebsocketconnection.h"
 #include "net/logindata.h"
 #include "net/messagedispatcher.h"
@@ -166,6 +167,7 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
     updateCheck = new UpdateCheck(this, kiteSettings);
     logUpload = new LogUpload(this, kiteSettings);
     messageDispatcher = new MessageDispatcher(this, kiteSettings, accountHandlers, projectStates);
+    inboundQueue = new InboundQueue([this](const QString& message) { messageDispatcher->dispatch(message); }, this);
     pendingAnswers = new PendingAnswers(
         [this](const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
                const QString& customAction) { makeRequest(action, data, job, custom, customAction); },
@@ -283,7 +285,12 @@ void PluginNetConnection::syncSlot()
 
 void PluginNetConnection::parseJsonMessageSlot(QString message)
 {
-    messageDispatcher->dispatch(message);
+    // The socket's messages are handled in slices of the event loop's turns;
+    // a caller of its own gets its message handled before the call returns.
+    if (sender() == webSocketConnection)
+        inboundQueue->take(message);
+    else
+        inboundQueue->takeNow(message);
 }
 
 void PluginNetConnection::loginSuccessSlot(int status)

@@ -23,6 +23,7 @@ class CfgReader;
 class DownloadCompletion;
 class DownloadListGenerator;
 class DownloadListUpdater;
+class InboundQueue;
 class LocalProjectsScanner;
 class ProjectsFolderWatch;
 class ProjectStates;
@@ -68,6 +69,7 @@ public:
     KiteWebSocketConnection* webSocketConnection = nullptr;
     AccountHandlers* accountHandlers = nullptr;
     MessageDispatcher* messageDispatcher = nullptr;
+    InboundQueue* inboundQueue = nullptr;
     CfgReader* cfgReader = nullptr;
     LocalProjectsScanner* localProjectsScanner = nullptr;
     ProjectsFolderWatch* projectsFolderWatch = nullptr;

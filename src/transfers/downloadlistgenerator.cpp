@@ -40,7 +40,7 @@ bool DownloadListGenerator::isOutOfRenderPoints(const KiteProject* job, const Ki
 {
     if (job->teamid != 0)
         return !job->isPaid;
-    return !kiteSettings->isPaid;
+    return kiteSettings->accountOutOfRenderPoints();
 }
 
 void DownloadListGenerator::requestOutputDir(PluginNetConnection* plugin, KiteProject* job)
@@ -71,23 +71,55 @@ void DownloadListGenerator::requestPass()
 
 void DownloadListGenerator::runRequestedPass()
 {
-    if (m_wholePass) {
-        generateDownloadFileList();
-        return;
-    }
-    const QList<QPointer<KiteProject>> due = m_dueJobs;
-    m_dueJobs.clear();
-    if (!m_settings->syncActive || m_settings->transfersOnHold)
-        return;
-    m_sinceLastPass.start();
-    const bool verbose = m_settings->logs(3);
-    QSet<const KiteProject*> seen;
-    for (const QPointer<KiteProject>& job : due) {
-        if (job && !seen.contains(job)) {
-            seen.insert(job);
-            passOver(job, verbose);
+    if (m_passNext >= m_passJobs.size()) {
+        m_passJobs.clear();
+        m_passNext = 0;
+        if (!m_settings->syncActive || m_settings->transfersOnHold) {
+            m_wholePass = false;
+            m_dueJobs.clear();
+            return;
         }
+        m_sinceLastPass.start();
+        if (m_wholePass) {
+            logPassStart();
+            for (KiteProject* job : qAsConst(m_settings->jobList))
+                m_passJobs.append(job);
+        } else {
+            QSet<const KiteProject*> seen;
+            for (const QPointer<KiteProject>& job : qAsConst(m_dueJobs)) {
+                if (job && !seen.contains(job)) {
+                    seen.insert(job);
+                    m_passJobs.append(job);
+                }
+            }
+        }
+        m_wholePass = false;
+        m_dueJobs.clear();
     }
+    // The pass goes over the jobs in slices, a turn of the event loop each,
+    // so that the tray and the socket are answered in between.
+    QElapsedTimer slice;
+    slice.start();
+    const bool verbose = m_settings->logs(3);
+    while (m_passNext < m_passJobs.size() && slice.elapsed() < sliceMs) {
+        if (KiteProject* job = m_passJobs.at(m_passNext++))
+            passOver(job, verbose);
+    }
+    if (m_passNext < m_passJobs.size()) {
+        m_passTimer.start(0);
+        return;
+    }
+    m_passJobs.clear();
+    m_passNext = 0;
+    // Asked for while this pass ran: the next one follows at the usual pace.
+    if (m_wholePass || !m_dueJobs.isEmpty())
+        m_passTimer.start(passIntervalMs);
+}
+
+void DownloadListGenerator::logPassStart()
+{
+    log(QStringLiteral("generateDownloadFileList, jobList.size:") + QString::number(m_settings->jobList.size())
+        + QStringLiteral(" runningJobDownloads:") + QString::number(m_settings->runningJobDownloads));
 }
 
 void DownloadListGenerator::generateDownloadFileList()
@@ -100,9 +132,10 @@ void DownloadListGenerator::generateDownloadFileList()
     m_passTimer.stop();
     m_wholePass = false;
     m_dueJobs.clear();
+    m_passJobs.clear();
+    m_passNext = 0;
     m_sinceLastPass.start();
-    log(QStringLiteral("generateDownloadFileList, jobList.size:") + QString::number(m_settings->jobList.size())
-        + QStringLiteral(" runningJobDownloads:") + QString::number(m_settings->runningJobDownloads));
+    logPassStart();
     const bool verbose = m_settings->logs(3);
 
     // Jobs are never removed from the list during a run, but a slot called
@@ -168,6 +201,10 @@ void DownloadListGenerator::passOver(KiteProject* job, bool verbose)
         return;
     }
 
+    // A look after the render has ended sees all of the output: it is the
+    // final look, and none follows it for the same answer.
+    if (job->renderComplete && !job->isRendering && !job->isPaused)
+        job->lastDownloadCheck = true;
     job->outputDirRequested = true;
     job->getOutputDirRunning = false;
     log(job->name + QStringLiteral(": makeRequest(\"getOutputDir\" 301"));

@@ -33,6 +33,7 @@ public:
     // event loop and, while they keep coming, one every passIntervalMs: a
     // burst of events costs a few passes, not one per event.
     static constexpr int passIntervalMs = 500;
+    static constexpr int sliceMs = 20;
     void requestPass();
     // The next requestPass() is on behalf of this job only: the pass looks
     // at it alone (unless a whole pass is due anyway).
@@ -44,6 +45,7 @@ public:
 
 private:
     void runRequestedPass();
+    void logPassStart();
     // One job's turn in a pass.
     void passOver(KiteProject* job, bool verbose);
     void log(const QString& message, int level = 3);
@@ -55,4 +57,7 @@ private:
     bool m_wholePass = false;
     QPointer<KiteProject> m_dueHint;
     QList<QPointer<KiteProject>> m_dueJobs;
+    // The pass under way, sliced over turns of the event loop.
+    QList<QPointer<KiteProject>> m_passJobs;
+    int m_passNext = 0;
 };

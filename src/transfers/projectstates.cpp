@@ -5,6 +5,7 @@
 #include "jobs/cfgreader.h"
 #include "jobs/jobindex.h"
 #include "jobs/kiteproject.h"
+#include "net/inboundqueue.h"
 #include "net/jsonread.h"
 #include "net/pendinganswers.h"
 #include "net/requestqueue.h"
@@ -16,6 +17,8 @@
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
+
+#include <memory>
 
 Q_LOGGING_CATEGORY(lcProjects, "kite.projects")
 
@@ -119,15 +122,33 @@ void ProjectStates::requestRenderPoints()
 
 void ProjectStates::projectsReply(const QJsonObject& message)
 {
-    const QJsonArray projects =
-        message.value(QStringLiteral("data")).toObject().value(QStringLiteral("projects")).toArray();
-    bool anyCheck = false;
-    KiteProject* last = nullptr;
+    // A long list is merged over several turns of the event loop; the
+    // messages behind it wait for its end.
+    struct Merge
+    {
+        QJsonArray projects;
+        int next = 0;
+        bool anyCheck = false;
+        KiteProject* last = nullptr;
+    };
+    auto merge = std::make_shared<Merge>();
+    merge->projects = message.value(QStringLiteral("data")).toObject().value(QStringLiteral("projects")).toArray();
     m_cfgFiles.reset();
-    for (const QJsonValue& element : projects)
-        mergeProject(element.toObject(), anyCheck, last);
-    m_cfgFiles.reset();
+    InboundQueue* queue = m_plugin->inboundQueue;
+    queue->continueWith([this, merge, queue] {
+        while (merge->next < merge->projects.size()) {
+            mergeProject(merge->projects.at(merge->next++).toObject(), merge->anyCheck, merge->last);
+            if (!queue->timeLeft() && merge->next < merge->projects.size())
+                return false;
+        }
+        m_cfgFiles.reset();
+        projectsMerged(merge->anyCheck, merge->last);
+        return true;
+    });
+}
 
+void ProjectStates::projectsMerged(bool anyCheck, KiteProject* last)
+{
     if (m_plugin->rescanAfterLogin) {
         m_plugin->rescanAfterLogin = false;
         m_plugin->directoryChangedSlot(QDir(m_settings->localProjectsFolder).absolutePath());
@@ -318,6 +339,7 @@ void ProjectStates::progressInfos(const QJsonObject& message, KiteProject* job)
     job->isQueued = state != QLatin1String("RENDERABLE") && state != QLatin1String("PAUSED")
         && (started == 0 || engines == 0);
     m_settings->isPaid = JsonRead::text(d.value(QStringLiteral("ispaid"))) == QLatin1String("1");
+    m_settings->renderPointsUnknown = false;
     log(m_settings->isPaid ? QStringLiteral("1549 isPaid = true") : QStringLiteral("1553 isPaid = false"), 3);
 
     job->assignState(state);

@@ -48,6 +48,8 @@ public:
 
 private:
     void mergeProject(const QJsonObject& element, bool& anyCheck, KiteProject*& last);
+    // What follows the merge of the whole list.
+    void projectsMerged(bool anyCheck, KiteProject* last);
     void requestProgress(KiteProject* job, bool asRequestJob);
     void requestRenderPoints();
     void log(const QString& message, int level);
