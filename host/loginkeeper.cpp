@@ -72,6 +72,10 @@ void LoginKeeper::loginSuccess(int status)
         // pending login would log in a second time on the same connection.
         m_retryTimer.stop();
         m_out << "kitehost: login ok\n";
+        // The tray's sync after each login: the projects list, the user's
+        // information and the account's render points.
+        if (m_syncWanted)
+            m_plugin->syncSlot();
     } else {
         m_out << "kitehost: login refused\n";
     }

@@ -235,11 +235,14 @@ void TestKiteHost::logsInAndAgainAfterALoss()
     QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains(outcome), 30000);
     if (right) {
         QCOMPARE(sim.receivedCount(QStringLiteral("login")), 1);
+        // The tray's sync after each login asks for the account's render points.
+        QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount(QStringLiteral("getRenderpoints")), 1, 30000);
         sim.closeUserConnections(QStringLiteral("demo"));
         QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).contains("connection lost, logging in again"),
                                  30000);
         QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount(QStringLiteral("login")), 2, 30000);
         QTRY_VERIFY_WITH_TIMEOUT((seen += host.readAllStandardOutput()).count("kitehost: login ok") == 2, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount(QStringLiteral("getRenderpoints")), 2, 30000);
     }
     host.terminate();
     QVERIFY(host.waitForFinished(30000));

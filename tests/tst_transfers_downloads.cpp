@@ -88,12 +88,14 @@ private slots:
         QTest::addColumn<int>("teamid");
         QTest::addColumn<bool>("teamPaid");
         QTest::addColumn<bool>("accountPaid");
+        QTest::addColumn<bool>("pointsHeard"); // since the login
         QTest::addColumn<QString>("notice"); // of the final look; empty: none
-        QTest::newRow("own job, paid account") << 0 << false << true << "";
-        QTest::newRow("own job, unpaid account") << 0 << true << false << "Out of render points";
-        QTest::newRow("unpaid team, paid account") << 12 << false << true << "Team out of render points";
-        QTest::newRow("unpaid team, unpaid account") << 12 << false << false << "Out of render points";
-        QTest::newRow("paid team, unpaid account") << 12 << true << false << "";
+        QTest::newRow("own job, paid account") << 0 << false << true << true << "";
+        QTest::newRow("own job, unpaid account") << 0 << true << false << true << "Out of render points";
+        QTest::newRow("own job, points not heard since the login") << 0 << true << false << false << "";
+        QTest::newRow("unpaid team, paid account") << 12 << false << true << true << "Team out of render points";
+        QTest::newRow("unpaid team, unpaid account") << 12 << false << false << true << "Out of render points";
+        QTest::newRow("paid team, unpaid account") << 12 << true << false << true << "";
     }
 
     // Jobs without paid render points are marked instead of downloaded, and told
@@ -103,12 +105,14 @@ private slots:
         QFETCH(int, teamid);
         QFETCH(bool, teamPaid);
         QFETCH(bool, accountPaid);
+        QFETCH(bool, pointsHeard);
         QFETCH(QString, notice);
         const bool outOfPoints = !notice.isEmpty();
         KiteProject* job = m_client.renderedJob("shot", true);
         job->teamid = teamid;
         job->isPaid = teamPaid;
         m_client->settings->isPaid = accountPaid;
+        m_client->settings->renderPointsUnknown = !pointsHeard;
         QCOMPARE(DownloadListGenerator::isOutOfRenderPoints(job, m_client->settings), outOfPoints);
         m_client->plugin->generateDownloadFileListSlot();
         QCOMPARE(job->outOfRenderPoints, outOfPoints);

@@ -48,6 +48,7 @@ void AccountHandlers::loginAnswer(const QJsonObject& message)
     applyAccountOptions(data, message);
 
     m_settings->websocketLoggedIn = true;
+    m_settings->renderPointsUnknown = true;
     // The one message the connection kept while it was down goes out now.
     KiteWebSocketConnection* connection = m_plugin->webSocketConnection;
     const QString held = connection ? connection->messageAfterLoginBuffer : QString();
@@ -180,6 +181,7 @@ void AccountHandlers::renderPointsAnswer(const QJsonObject& message)
     const double points = message.value(QStringLiteral("data")).toObject().value(QStringLiteral("result")).toDouble();
     log(QStringLiteral("rp: ") + QString::number(points), 3);
     m_settings->renderPoints = points;
+    m_settings->renderPointsUnknown = false;
 
     if (points < 0) {
         log(QStringLiteral("1166: isPaid = false"), 3);

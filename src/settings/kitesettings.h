@@ -237,6 +237,10 @@ public:
     bool syncActive = false;
     bool exitingApplication = false;
     bool isPaid = false;
+    // Set by each login answer until the account's render points are heard
+    // again: while they are unknown no own job counts as out of points.
+    bool renderPointsUnknown = false;
+    bool accountOutOfRenderPoints() const { return !isPaid && !renderPointsUnknown; }
     int runningJobUploads = 0;
     int runningJobDownloads = 0;
     int maxRunningUploads = KiteConstants::DefaultMaxRunningUploads;

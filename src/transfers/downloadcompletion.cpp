@@ -151,7 +151,7 @@ bool DownloadCompletion::finalLook(KiteProject* job)
         return true;
     }
     const bool teamUnpaid = job->teamid != 0 && !job->isPaid;
-    if (!m_settings->isPaid && (job->teamid == 0 || teamUnpaid)) {
+    if (m_settings->accountOutOfRenderPoints() && (job->teamid == 0 || teamUnpaid)) {
         emit m_plugin->showMessageSignal(tr("Out of render points"), tr("Out of render points"),
                                          QStringLiteral("OutOfRenderPoints"), job);
         return true;

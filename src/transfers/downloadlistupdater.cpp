@@ -344,7 +344,7 @@ void DownloadListUpdater::startOrFinish(KiteProject* job)
         job->setDownloadPaused(true);
 
     const bool paidTeamJob = job->teamid != 0 && job->isPaid;
-    if (!kiteSettings->isPaid && !paidTeamJob) {
+    if (kiteSettings->accountOutOfRenderPoints() && !paidTeamJob) {
         log(job->name + QStringLiteral(": Out of Render Points! Do not start download."), 1);
         job->setOutOfRenderPoints();
     } else if (job->teamid == 0 || job->isPaid) {
