@@ -19,7 +19,8 @@ void InboundQueue::take(const QString& message)
         m_slice.start();
         m_turnTimer.start();
     }
-    work(false);
+    if (timeLeft())
+        work(false);
 }
 
 void InboundQueue::takeNow(const QString& message)
@@ -46,7 +47,8 @@ void InboundQueue::work(bool unbounded)
         return;
     m_working = true;
     m_unbounded = unbounded;
-    // At least one step per turn, however short the slice.
+    // At least one step per call, however short the slice: a turn always
+    // gets on.
     bool first = true;
     while (!isIdle() && (first || timeLeft())) {
         first = false;

@@ -9,7 +9,7 @@
 #include <functional>
 
 // The server's messages on their way to the dispatch. They are handled in
-// the order they came, in slices of about sliceMs per turn of the event loop:
+// the order they came, in slices of a few milliseconds per turn of the event loop:
 // between slices the loop answers the socket (its pings), the tray and the
 // timers, so a burst of thousands of events is no pause anyone notices.
 //
@@ -21,7 +21,7 @@ class InboundQueue : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int defaultSliceMs = 20;
+    static constexpr int defaultSliceMs = 2;
     using Handler = std::function<void(const QString&)>;
     // Works while timeLeft() and returns true when it is done.
     using Continuation = std::function<bool()>;
@@ -38,7 +38,6 @@ public:
     // Whether the slice has time left (always while takeNow works).
     bool timeLeft() const { return m_unbounded || m_slice.elapsed() < m_sliceMs; }
     bool isIdle() const { return !m_continuation && m_waiting.isEmpty(); }
-    int waitingCount() const { return int(m_waiting.size()); }
 
     // Tests make the slices short, so that every step takes a turn of its own.
     void setSliceMs(int milliseconds) { m_sliceMs = milliseconds; }
