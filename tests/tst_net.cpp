@@ -1,4 +1,5 @@
 #include "farmsimulator.h"
+#include "loginkeeper.h"
 #include "net/kitewebsocketconnection.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
@@ -262,23 +263,40 @@ private slots:
     }
 
     // A message larger than allowed closes the connection unread; the lost
-    // login is reported and the next request logs in again by itself.
+    // login is reported and the next request logs in again by itself, during
+    // the host's back-off, whose login then stays away.
     void droppedConnectionIsReportedAndLoggedInAgain()
     {
         QVERIFY(startAndLogIn());
+        QString hostOut;
+        QTextStream out(&hostOut);
+        LoginKeeper keeper(plugin(), m_client->settings, out);
+        keeper.setFirstRetryDelay(3000); // at most 3750 ms with its jitter, 5 % more on a coarse timer
         plugin()->webSocketConnection->setMaxIncomingMessageSize(4096);
         QSignalSpy timeout(plugin(), &PluginNetConnection::websocketTimeoutSignal);
         QSignalSpy parsed(plugin()->webSocketConnection, &KiteWebSocketConnection::parseJsonMessageSignal);
         sim().pushToUser("anna", QJsonObject{{"action", "getRenderpoints"}, {"data", QJsonObject{{"pad", QString(8000, 'x')}}}});
         QVERIFY(timeout.wait(10000));
+        // Started after the keeper's back-off and running past its longest delay: it times out after it.
+        QTimer pastBackOff;
+        pastBackOff.setSingleShot(true);
+        pastBackOff.setTimerType(Qt::PreciseTimer);
+        QSignalSpy backOffOver(&pastBackOff, &QTimer::timeout);
+        pastBackOff.start(4000);
         QCOMPARE(parsed.count(), 0);
         QVERIFY(m_client->logText().contains(QLatin1String("larger than 4096 bytes, connection closed")));
         QVERIFY(!m_client->settings->loggedIn && !m_client->settings->websocketLoggedIn);
         QSignalSpy success(plugin(), &PluginNetConnection::loginSuccessSignal);
         plugin()->makeRequest("getUserInfo", QJsonObject());
         QVERIFY(success.wait(10000));
+        QVERIFY2(!hostOut.contains("logging in as"), "the back-off was over before the request's login");
         QTRY_COMPARE(sim().receivedCount("getUserInfo"), 1);
+        QVERIFY(!backOffOver.isEmpty() || backOffOver.wait(10000));
+        // One more answer: whatever the client sent before it is on the farm.
+        plugin()->makeRequest("getTeams", QJsonObject());
+        QTRY_COMPARE(sim().receivedCount("getTeams"), 1);
         QCOMPARE(sim().receivedCount("login"), 2);
+        QVERIFY(hostOut.contains("connection lost") && !hostOut.contains("logging in as"));
     }
 
     void secretsNeverReachLogOrDebugOutput()

@@ -173,21 +173,27 @@ private slots:
 
     void failedUploadRetriedWhileRetriesLeft_data()
     {
+        QTest::addColumn<QString>("status");
         QTest::addColumn<int>("errorCount");
         QTest::addColumn<bool>("retried");
-        QTest::newRow("29 failures: retried") << 29 << true;
-        QTest::newRow("30 failures: shown") << 30 << false;
+        for (const char* status : {"ERROR_UPL", "UPLOADING"}) {
+            QTest::addRow("%s, 29 failures: retried", status) << status << 29 << true;
+            QTest::addRow("%s, 30 failures: not again", status) << status << 30 << false;
+        }
     }
 
+    // Listed as failed or as still uploading, an upload this client does not
+    // run is started over, at most 30 times.
     void failedUploadRetriedWhileRetriesLeft()
     {
+        QFETCH(QString, status);
         QFETCH(int, errorCount);
         QFETCH(bool, retried);
         KiteProject* job = m_client->addJob("up", "9");
         job->errorCount = errorCount;
         m_client->receive(projectsReply({QJsonObject{
-            {"name", "up"}, {"id", "9"}, {"status", "ERROR_UPL"}, {"error_text", "550 /home/ftphomes/anna/tex/a.png: no space"}}}));
-        QCOMPARE(job->uploadErrorText, QStringLiteral("550 /anna/tex/a.png: no space"));
+            {"name", "up"}, {"id", "9"}, {"status", status}, {"error_text", "550 /home/ftphomes/anna/tex/a.png: no space"}}}));
+        QCOMPARE(job->uploadErrorText, status == "ERROR_UPL" ? QStringLiteral("550 /anna/tex/a.png: no space") : QString());
         // A retry starts again from the server's folder listing.
         QCOMPARE(m_client->sent("getProjectFolderContents").size(), retried ? 1 : 0);
         QCOMPARE(job->uploadRestartPending, retried);
