@@ -65,14 +65,38 @@ private:
     const QByteArray& m_data;
 };
 
+bool hasShellLinkHeader(const QByteArray& data)
+{
+    const LittleEndianReader in(data);
+    return in.has(0, kLinkHeaderSize) && in.u32(0) == kLinkHeaderSize
+        && std::memcmp(data.constData() + 4, kLinkClassId, sizeof kLinkClassId) == 0;
+}
+
+// A link this system follows. Qt takes every file named "*.lnk" on Windows
+// for a shortcut; only a file that is a shell link is one, anything else of
+// that name is the user's and stays.
+bool isShortcut(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return false;
+#ifdef Q_OS_WIN
+    if (info.suffix().compare(QLatin1String("lnk"), Qt::CaseInsensitive) == 0) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) && hasShellLinkHeader(file.read(kLinkHeaderSize));
+    }
+#endif
+    return true;
+}
+
 } // namespace
 
 PlatformShell::ShortcutState PlatformShell::shortcutState(const QString& linkPath, const QString& targetPath,
                                                           const QString& iconPath)
 {
     const QFileInfo link(linkPath);
-    if (!link.isSymLink())
-        return link.exists() ? ShortcutState::Blocked : ShortcutState::Missing;
+    if (!isShortcut(linkPath))
+        return link.exists() || link.isSymLink() ? ShortcutState::Blocked : ShortcutState::Missing;
     if (!samePath(link.symLinkTarget(), targetPath))
         return ShortcutState::Outdated;
 #ifdef Q_OS_WIN
@@ -87,7 +111,7 @@ PlatformShell::ShortcutState PlatformShell::shortcutState(const QString& linkPat
 
 bool PlatformShell::removeShortcut(const QString& linkPath)
 {
-    if (!QFileInfo(linkPath).isSymLink())
+    if (!isShortcut(linkPath))
         return false;
     return QFile::remove(linkPath);
 }
@@ -139,10 +163,9 @@ QString PlatformShell::shortcutIconLocation(const QString& lnkPath)
 
 QString PlatformShell::shortcutIconLocationFromData(const QByteArray& data)
 {
-    const LittleEndianReader in(data);
-    if (!in.has(0, kLinkHeaderSize) || in.u32(0) != kLinkHeaderSize
-        || std::memcmp(data.constData() + 4, kLinkClassId, sizeof kLinkClassId) != 0)
+    if (!hasShellLinkHeader(data))
         return {};
+    const LittleEndianReader in(data);
     const quint32 flags = in.u32(kLinkFlagsOffset);
     qint64 pos = kLinkHeaderSize;
     if (flags & kHasLinkTargetIdList) {
