@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <utility>
 
@@ -43,12 +44,59 @@ bool StdinLineReader::start(QString* why)
         return false;
     }
     m_reading = true;
+    if (GetFileType(input) == FILE_TYPE_CHAR) {
+        startReaderThread(input);
+        return true;
+    }
+    // A pipe or a file is looked at on the event loop: a read that waits on
+    // a pipe would also hold up the closing of the handle at exit.
+    if (!m_poll) {
+        m_poll = new QTimer(this);
+        m_poll->setInterval(50);
+        connect(m_poll, &QTimer::timeout, this, &StdinLineReader::pollInput);
+    }
+    m_poll->start();
+    QTimer::singleShot(0, this, &StdinLineReader::pollInput);
+    return true;
+}
+
+void StdinLineReader::pollInput()
+{
+    if (!m_reading)
+        return;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD available = 0;
+    if (GetFileType(input) == FILE_TYPE_PIPE) {
+        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
+            if (GetLastError() != ERROR_BROKEN_PIPE) {
+                // A pipe that cannot be looked into (a FIFO of the host
+                // system under Wine): a thread waits on it instead.
+                m_poll->stop();
+                startReaderThread(input);
+                return;
+            }
+            available = 0; // the writer has closed its end: ReadFile ends the input
+        } else if (available == 0) {
+            return;
+        }
+    }
+    char buffer[4096];
+    const DWORD wanted = available > 0 && available < sizeof buffer ? available : DWORD(sizeof buffer);
+    DWORD count = 0;
+    const bool ok = ReadFile(input, buffer, wanted, &count, nullptr) && count > 0;
+    if (!ok)
+        m_poll->stop();
+    take(ok ? QByteArray(buffer, int(count)) : QByteArray(), !ok);
+}
+
+void StdinLineReader::startReaderThread(Qt::HANDLE input)
+{
     if (m_threadStarted)
-        return true; // the thread of an earlier start still reads
+        return; // the thread of an earlier start still reads
     m_threadStarted = true;
-    // The thread waits in ReadFile, which nothing interrupts: it stays for
-    // the life of the process and hands each piece to the event loop, where
-    // the reader takes it if it still exists.
+    // A console cannot be looked at without taking its input: a thread waits
+    // in ReadFile until the input ends and hands each piece to the
+    // event loop, where the reader takes it if it still exists.
     QPointer<StdinLineReader> self(this);
     std::thread([self, input] {
         char buffer[4096];
@@ -70,13 +118,14 @@ bool StdinLineReader::start(QString* why)
                 return;
         }
     }).detach();
-    return true;
 }
 
 void StdinLineReader::stop()
 {
     m_reading = false;
     m_pending.clear();
+    if (m_poll)
+        m_poll->stop();
 }
 
 #else

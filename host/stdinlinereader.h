@@ -5,13 +5,15 @@
 #include <QString>
 
 class QSocketNotifier;
+class QTimer;
 
 // Reads the process's standard input line by line on the event loop, so the
 // GUI thread never waits for input. On POSIX systems a socket notifier on
 // descriptor 0 wakes the reader when there is something to read, and each
-// wake-up reads once; on Windows, where a console or a pipe cannot be watched
-// so, a thread of its own waits for the input and hands each piece to the
-// event loop. Works for a terminal, a pipe and a redirected file. The end of
+// wake-up reads once. On Windows a pipe is looked at on the event loop every
+// 50 ms and read only as far as it holds data, and a file read a piece a
+// turn; a console, or a pipe that cannot be looked into, is read by a thread
+// of its own that hands each piece to the event loop. Works for a terminal, a pipe and a redirected file. The end of
 // the input only stops the reading. A terminal that belongs to another
 // (foreground) job is left alone, so that a host started in the background of
 // an interactive shell is not stopped by the terminal.
@@ -47,6 +49,9 @@ private:
     void readAvailable();
     QSocketNotifier* m_notifier = nullptr;
 #else
+    void pollInput();
+    void startReaderThread(Qt::HANDLE input);
+    QTimer* m_poll = nullptr;
     bool m_threadStarted = false;
 #endif
 

@@ -21,6 +21,8 @@ if [ "$windows" -eq 1 ]; then
     HOST=(wine "$KITE_ROOT/build-windows/bin/kitehost.exe")
     FARMSIM=(wine "$KITE_ROOT/build-windows/bin/farmsim.exe")
     export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-windows}"
+    # Qt's debug output to the standard streams, not to a debugger.
+    export QT_FORCE_STDERR_LOGGING=1
 else
     kite_ensure_packages "${KITE_PACKAGES[@]}"
     # The plain build (scripts/test.sh adds its tests); the demo needs the

@@ -197,19 +197,26 @@ build_project() {
     deploy_runtime
 }
 
-# A Wine prefix of our own, made once, with Wine's null display driver: the
-# programs need no X server.
+# A Wine prefix of our own, made once: Wine's null display driver (the
+# programs need no X server), and Qt's test log and debug output on the
+# standard streams rather than the debugger (Wine passes no QT_* variable of
+# this machine's environment to the programs; the prefix's own environment
+# holds it).
 prepare_wine() {
-    if [ ! -f "$WINEPREFIX/.kite-ready" ]; then
+    if [ ! -f "$WINEPREFIX/.kite-prefix-2" ]; then
         log "a Wine prefix for the programs ($WINEPREFIX)"
         wineboot --init >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null 2>&1
         wineserver -w
-        touch "$WINEPREFIX/.kite-ready"
+        touch "$WINEPREFIX/.kite-prefix-2"
     fi
-    # One Wine server for the whole run, ending a few seconds after the last
-    # program.
-    wineserver -p5
+    # One Wine server for the whole run, with Wine's own service processes
+    # started here: started by a test, they would keep its output open and
+    # CTest would wait for them. The server of this prefix ends with the script.
+    wineserver -p 2>/dev/null || true # (one may run already)
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+    wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
 tests_summary=""

@@ -72,7 +72,9 @@ private:
 QProcessEnvironment TestKiteHost::environment(const QString& home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The test's own platform: offscreen here, Windows' own under Wine (where
+    // offscreen does not start).
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QGuiApplication::platformName());
     env.insert(QStringLiteral("HOME"), home);
     // What the host prints must not depend on the caller's logging rules.
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
@@ -106,7 +108,7 @@ void TestKiteHost::probeFindsThePlugin()
     }
     QProcess host;
     host.setProcessEnvironment(env);
-    host.start(QStringLiteral(KITEHOST_PATH), args);
+    host.start(QStringLiteral(KITEHOST_PATH), args, QIODevice::ReadWrite | QIODevice::Text);
     QVERIFY(host.waitForFinished(60000));
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
     if (!pluginThere) {
@@ -160,7 +162,8 @@ void TestKiteHost::runsAndExitsAfterTheGivenTime()
     host.setProcessEnvironment(env);
     host.start(QStringLiteral(KITEHOST_PATH), QStringList{QStringLiteral("--app-dir"), app.path(),
                                                           QStringLiteral("--exit-after"), QStringLiteral("0.2")}
-                                                  + options);
+                                                  + options,
+               QIODevice::ReadWrite | QIODevice::Text);
     QVERIFY(host.waitForFinished(60000));
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
     QCOMPARE(host.exitCode(), 0);
@@ -208,7 +211,8 @@ void TestKiteHost::startHost(QProcess& host, const QTemporaryDir& app, const QTe
     host.start(QStringLiteral(KITEHOST_PATH),
                QStringList{QStringLiteral("--app-dir"), app.path(), QStringLiteral("--retry-base-ms"),
                            QStringLiteral("50")}
-                   + extra);
+                   + extra,
+               QIODevice::ReadWrite | QIODevice::Text); // Windows ends the host's lines in CR LF
 }
 
 void TestKiteHost::logsInAndAgainAfterALoss_data()

@@ -159,7 +159,7 @@ void TestTunnel::logsInAtThePrompt()
     QCOMPARE(tunnel->pingTimer->isActive(), ok);
     // The host key is pinned; the password goes to the prompt, never on the command line
     // (with prompt and greeting at once, the client may read it after the greeting was seen).
-    QCOMPARE(tunnel->program(), m_client->appDir() + QStringLiteral("/llinkorvk"));
+    QCOMPARE(tunnel->program(), m_client->appDir() + QLatin1Char('/') + PlatformProcesses::sshClientFileName());
     QTRY_VERIFY(recordText().startsWith(QStringLiteral(
         "args: -hostkey 3f:91:0c:7a:de:55:12:b8:6e:04:a9:c7:21:5d:e0:8b -R 47001:127.0.0.1:5053 "
         "-R 47002:127.0.0.1:5054 -R 47003:127.0.0.1:5055 -C -P 54222 -ssh anna@127.0.0.1\npassword ")
@@ -463,17 +463,16 @@ void TestTunnel::leftoverClientsOfThisDirectoryOnly()
     }
     QTRY_COMPARE(ours.state(), QProcess::NotRunning);
 #ifdef Q_OS_WIN
-    QCOMPARE(ours.exitCode(), 1); // ended by taskkill /f
     QTRY_COMPARE(lookalike.state(), QProcess::NotRunning);
     QTRY_COMPARE(elsewhere.state(), QProcess::NotRunning);
 #else
     QCOMPARE(ours.exitStatus(), QProcess::CrashExit);
     QCOMPARE(lookalike.state(), QProcess::Running);
     QCOMPARE(elsewhere.state(), QProcess::Running);
-#endif
     lookalike.kill();
     elsewhere.kill();
     QVERIFY(lookalike.waitForFinished() && elsewhere.waitForFinished());
+#endif
 }
 
 QTEST_MAIN(TestTunnel)

@@ -7,6 +7,10 @@
 
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 QString& scriptHostOverride()
@@ -89,6 +93,18 @@ bool isShortcut(const QString& path)
     return true;
 }
 
+// Whether anything is at the path itself, a link not followed.
+bool occupied(const QString& path)
+{
+#ifdef Q_OS_WIN
+    // Qt follows every "*.lnk" to what it names; the file system tells.
+    return GetFileAttributesW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()))
+        != INVALID_FILE_ATTRIBUTES;
+#else
+    return QFileInfo(path).exists();
+#endif
+}
+
 } // namespace
 
 PlatformShell::ShortcutState PlatformShell::shortcutState(const QString& linkPath, const QString& targetPath,
@@ -96,7 +112,7 @@ PlatformShell::ShortcutState PlatformShell::shortcutState(const QString& linkPat
 {
     const QFileInfo link(linkPath);
     if (!isShortcut(linkPath))
-        return link.exists() || link.isSymLink() ? ShortcutState::Blocked : ShortcutState::Missing;
+        return occupied(linkPath) ? ShortcutState::Blocked : ShortcutState::Missing;
     if (!samePath(link.symLinkTarget(), targetPath))
         return ShortcutState::Outdated;
 #ifdef Q_OS_WIN
@@ -191,12 +207,17 @@ QString PlatformShell::shortcutIconLocationFromData(const QByteArray& data)
         if (!in.has(pos, bytes))
             return {};
         if (stringFlag == kHasIconLocation) {
-            if (!unicode)
-                return QString::fromLocal8Bit(data.constData() + pos, static_cast<int>(count));
             QString text;
-            text.reserve(static_cast<int>(count));
-            for (qint64 i = 0; i < count; ++i)
-                text.append(QChar(static_cast<ushort>(in.u16(pos + 2 * i))));
+            if (!unicode) {
+                text = QString::fromLocal8Bit(data.constData() + pos, static_cast<int>(count));
+            } else {
+                text.reserve(static_cast<int>(count));
+                for (qint64 i = 0; i < count; ++i)
+                    text.append(QChar(static_cast<ushort>(in.u16(pos + 2 * i))));
+            }
+            // Some writers count the terminating zero too.
+            while (text.endsWith(QChar(0)))
+                text.chop(1);
             return text;
         }
         pos += bytes;
