@@ -40,7 +40,13 @@ local_path() { sed 's|^[Zz]:||; s|\\|/|g'; }
 
 # The host prints what happens; the components' debug output stays off unless asked for.
 export QT_LOGGING_RULES="${QT_LOGGING_RULES:-kite.*.debug=false}"
-WORK="$(mktemp -d -t kite-demo.XXXXXX)"
+# Under Wine the demo's folder lies in the build tree (a folder of the
+# temporary directory went missing there twice, cause not found).
+if [ "$windows" -eq 1 ]; then
+    WORK="$(mktemp -d -p "$KITE_ROOT/build-windows" kite-demo.XXXXXX)"
+else
+    WORK="$(mktemp -d -t kite-demo.XXXXXX)"
+fi
 SIM_PID=""
 HOST_PID=""
 cleanup() {
