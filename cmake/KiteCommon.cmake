@@ -1,3 +1,10 @@
+# The drive that paths built into the programs carry: empty, or "Z:" for a
+# Windows build made here, whose programs see this machine's files there under
+# Wine (set by the toolchain file).
+if(NOT DEFINED KITE_TARGET_DRIVE)
+    set(KITE_TARGET_DRIVE "")
+endif()
+
 # Compile settings shared by every target of the project.
 function(kite_apply_common_settings target)
     target_compile_features(${target} PUBLIC cxx_std_17)

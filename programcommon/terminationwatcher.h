@@ -4,8 +4,10 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal, so the host shuts down through
-// the event loop.
+// Turns a request to end the program into a Qt signal, so that it shuts down
+// through the event loop: SIGINT and SIGTERM on POSIX systems; on Windows
+// Ctrl+C, Ctrl+Break and the closing of the console, and the WM_CLOSE that
+// QProcess::terminate() and taskkill without /f post to the program.
 class TerminationWatcher : public QObject
 {
     Q_OBJECT
@@ -17,6 +19,8 @@ signals:
     void terminationRequested(int signalNumber);
 
 private:
+#ifndef Q_OS_WIN
     void readSignal();
     QSocketNotifier* m_notifier = nullptr;
+#endif
 };

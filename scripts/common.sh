@@ -15,6 +15,25 @@ KITE_PACKAGES=(
 # sanitizer runtimes).
 KITE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
+# Debian packages the Windows build needs on top (scripts/windows.sh): the
+# MinGW-w64 compiler with POSIX threads, Wine, and the tools that fetch and
+# unpack Debian's source packages of Qt and OpenSSL.
+KITE_WINDOWS_PACKAGES=(
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    wine wine64 dpkg-dev xz-utils perl python3
+)
+
+# The upstream version of Debian's Qt (5.15.8 on Debian 12).
+kite_qt_version() {
+    dpkg-query -W -f='${Version}' qtbase5-dev 2>/dev/null | sed 's/^[0-9]*://; s/[+~-].*//'
+}
+
+# The cache of Qt and OpenSSL built for Windows, outside the checkout, keyed by
+# the Qt version; it holds qt/ and openssl/ once scripts/windows.sh made them.
+kite_windows_cache() {
+    echo "${KITE_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kite-windows}/qt-$(kite_qt_version)-mingw64"
+}
+
 kite_missing_packages() {
     local missing=() pkg
     for pkg in "$@"; do

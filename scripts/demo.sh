@@ -5,21 +5,48 @@
 # exporter's job is written into the projects folder and goes through upload,
 # queue, rendering and download until its frames are in its output folder.
 # Everything it writes goes to a temporary folder.
+#
+# scripts/demo.sh --windows runs the same job with the Windows build
+# (build-windows/, made by scripts/windows.sh) under Wine: the host, its
+# plug-in DLL and the farm simulator are the .exe programs, and the same checks
+# hold.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-kite_ensure_packages "${KITE_PACKAGES[@]}"
-# The plain build (scripts/test.sh adds its tests); the demo needs the
-# programs and the plug-in.
-[ -f "$KITE_ROOT/build/CMakeCache.txt" ] || kite_configure "$KITE_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKITE_BUILD_TESTS=OFF
-cmake --build "$KITE_ROOT/build" -j "$KITE_JOBS" --target kitehost farmsim PluginNetConnection
+windows=0
+[ "${1:-}" = "--windows" ] && windows=1
 
-export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+if [ "$windows" -eq 1 ]; then
+    [ -f "$KITE_ROOT/build-windows/bin/kitehost.exe" ] || { echo "no Windows build: run scripts/windows.sh" >&2; exit 1; }
+    HOST=(wine "$KITE_ROOT/build-windows/bin/kitehost.exe")
+    FARMSIM=(wine "$KITE_ROOT/build-windows/bin/farmsim.exe")
+    export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-windows}"
+    # Qt's debug output to the standard streams, not to a debugger.
+    export QT_FORCE_STDERR_LOGGING=1
+else
+    kite_ensure_packages "${KITE_PACKAGES[@]}"
+    # The plain build (scripts/test.sh adds its tests); the demo needs the
+    # programs and the plug-in.
+    [ -f "$KITE_ROOT/build/CMakeCache.txt" ] || kite_configure "$KITE_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKITE_BUILD_TESTS=OFF
+    cmake --build "$KITE_ROOT/build" -j "$KITE_JOBS" --target kitehost farmsim PluginNetConnection
+    HOST=("$KITE_ROOT/build/bin/kitehost")
+    FARMSIM=("$KITE_ROOT/build/bin/farmsim")
+    export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+fi
+# A path of this machine as the programs see it (under Wine: on drive Z:), and
+# back; the programs' output lines lose the "\r" Windows ends them with.
+native() { if [ "$windows" -eq 1 ]; then echo "Z:$1"; else echo "$1"; fi; }
+local_path() { sed 's|^[Zz]:||; s|\\|/|g'; }
+
 # The host prints what happens; the components' debug output stays off unless asked for.
 export QT_LOGGING_RULES="${QT_LOGGING_RULES:-kite.*.debug=false}"
-HOST="$KITE_ROOT/build/bin/kitehost"
-FARMSIM="$KITE_ROOT/build/bin/farmsim"
-WORK="$(mktemp -d -t kite-demo.XXXXXX)"
+# Under Wine the demo's folder lies in the build tree (a folder of the
+# temporary directory went missing there twice, cause not found).
+if [ "$windows" -eq 1 ]; then
+    WORK="$(mktemp -d -p "$KITE_ROOT/build-windows" kite-demo.XXXXXX)"
+else
+    WORK="$(mktemp -d -t kite-demo.XXXXXX)"
+fi
 SIM_PID=""
 HOST_PID=""
 cleanup() {
@@ -34,7 +61,7 @@ export XDG_RUNTIME_DIR="$WORK/runtime"
 mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 
 echo "== The host finds the plug-in by its interface identifier"
-"$HOST" --probe
+"${HOST[@]}" --probe | tr -d '\r'
 
 echo
 echo "== The farm simulator listens on loopback"
@@ -64,12 +91,12 @@ cat > "$WORK/accounts.json" <<'JSON'
   ]
 }
 JSON
-"$FARMSIM" --listen 127.0.0.1:0 --accounts "$WORK/accounts.json" --storage "$FARM" --pace-ms 700 --frames 5 \
-    > "$WORK/farmsim.out" 2> "$WORK/farmsim.err" &
+"${FARMSIM[@]}" --listen 127.0.0.1:0 --accounts "$(native "$WORK/accounts.json")" --storage "$(native "$FARM")" \
+    --pace-ms 700 --frames 5 > "$WORK/farmsim.out" 2> "$WORK/farmsim.err" &
 SIM_PID=$!
 URL=""
 for _ in $(seq 1 100); do
-    URL="$(sed -n 's/^listening on //p' "$WORK/farmsim.out" | head -n1)"
+    URL="$(tr -d '\r' < "$WORK/farmsim.out" | sed -n 's/^listening on //p' | head -n1)"
     [ -n "$URL" ] && break
     sleep 0.1
 done
@@ -96,10 +123,10 @@ printf '%s\r\n' \
     "[files]" \
     "paths=2" \
     "path0=tex/wood.png" \
-    "pathlocal0=$PROJECTS/demo/tex/wood.png" \
+    "pathlocal0=$(native "$PROJECTS/demo/tex/wood.png")" \
     "pathsize0=$(size "$PROJECTS/demo/tex/wood.png")" \
     "path1=tex/metal.png" \
-    "pathlocal1=$PROJECTS/demo/tex/metal.png" \
+    "pathlocal1=$(native "$PROJECTS/demo/tex/metal.png")" \
     "pathsize1=$(size "$PROJECTS/demo/tex/metal.png")" \
     > "$PROJECTS/demo/demo_scene.cfg"
 ls -l "$PROJECTS/demo" "$PROJECTS/demo/tex" | sed 's/^/  /'
@@ -110,7 +137,7 @@ username=demo
 firstRunDone=true
 
 [PathOptions]
-localProjectsFolder=$PROJECTS
+localProjectsFolder=$(native "$PROJECTS")
 
 [Network]
 serverWss=$URL
@@ -125,9 +152,13 @@ echo "== The host logs in as 'demo'; the job goes through upload, rendering and 
 # The host reads commands on its standard input, as a person's clicks in the
 # tray; the demo gives them through a pipe.
 mkfifo "$WORK/commands"
-KITE_PASSWORD=demo-password "$HOST" --app-dir "$APP" --farm-storage "$FARM" --no-desktop \
-    --upload-pace-ms 60 --download-pace-ms 40 --menu-snapshot "$WORK/jobmenu.png" \
-    < "$WORK/commands" > "$WORK/host.out" 2>&1 &
+# The host runs in its application folder, as the tray application does: the
+# script host finds the shortcut script there.
+cp "$KITE_ROOT/host/createKiteLink.vbs" "$APP/"
+(cd "$APP" && exec env KITE_PASSWORD=demo-password "${HOST[@]}" --app-dir "$(native "$APP")" \
+    --farm-storage "$(native "$FARM")" --no-desktop --upload-pace-ms 60 --download-pace-ms 40 \
+    --menu-snapshot "$(native "$WORK/jobmenu.png")" \
+    < "$WORK/commands" > >(sed -u 's/\r$//' > "$WORK/host.out") 2>&1) &
 HOST_PID=$!
 exec 3> "$WORK/commands"
 send() {
@@ -186,6 +217,14 @@ if ! grep -q "^uploader: demo_scene: demo_scene from byte $paused_at\$" "$WORK/h
     echo "the upload did not go on from byte $paused_at" >&2
     exit 1
 fi
+LINK="$PROJECTS/demo/OrvelKite/Download/demo_scene.lnk"
+if [ "$windows" -eq 1 ]; then
+    # The script host rewrites the shortcut with the finished job's icon.
+    for _ in $(seq 1 300); do
+        strings -el "$LINK" 2>/dev/null | grep -q 'orvelfoldericon_finished.ico' && break
+        sleep 0.1
+    done
+fi
 send 'jobs'
 send 'quit'
 exec 3>&-
@@ -208,7 +247,7 @@ echo "  demo_scene.cfg: $sent bytes as sent, identical"
 
 echo
 echo "== The rendered frames in the job's output folder equal the farm's"
-OUTPUT="$(tr -d '\r' < "$PROJECTS/demo/demo_scene.cfg" | sed -n 's/^downloadpath=//p' | tail -n1)"
+OUTPUT="$(tr -d '\r' < "$PROJECTS/demo/demo_scene.cfg" | sed -n 's/^downloadpath=//p' | tail -n1 | local_path)"
 echo "  output folder: $OUTPUT"
 count=0
 while IFS= read -r -d '' frame; do
@@ -221,6 +260,19 @@ done < <(find "$FARM/output/demo/demo_scene" -type f -print0 | sort -z)
 if find "$OUTPUT" -name '*dlstarted' | grep -q .; then
     echo "unfinished download markers left behind" >&2
     exit 1
+fi
+
+echo
+echo "== The job's shortcut to its output folder"
+if [ "$windows" -eq 1 ]; then
+    # A shell link naming the output folder and the finished job's icon.
+    link_strings="$( (strings -a "$LINK"; strings -a -el "$LINK") | local_path)"
+    echo "$link_strings" | grep -qxF "$OUTPUT" || { echo "the shortcut does not lead to $OUTPUT" >&2; exit 1; }
+    echo "$link_strings" | grep -q '/orvelfoldericon_finished.ico$' || { echo "the shortcut has not the finished icon" >&2; exit 1; }
+    echo "  OrvelKite/Download/demo_scene.lnk: a shell link to the output folder, icon orvelfoldericon_finished.ico"
+else
+    [ "$(readlink -f "$LINK")" = "$(readlink -f "$OUTPUT")" ] || { echo "the shortcut does not lead to $OUTPUT" >&2; exit 1; }
+    echo "  OrvelKite/Download/demo_scene.lnk -> $(readlink "$LINK")"
 fi
 
 echo

@@ -6,6 +6,7 @@
 #include "jobs/cfgreader.h"
 #include "jobs/kiteproject.h"
 #include "settings/kitesettings.h"
+#include "settings/logwriter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,6 +40,9 @@ class JobFixture
 public:
     void setUp()
     {
+        // Folder questions are answered through the dialog's widgets, as the
+        // reference host answers them; Windows would show its own picker.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         qRegisterMetaType<KiteProject*>("KiteProject*");
         qRegisterMetaType<QSet<QString>>("QSet<QString>");
         dir = std::make_unique<QTemporaryDir>();
@@ -76,6 +80,8 @@ public:
         settings.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         catcher.reset();
+        // The log file in the folder is open; Windows removes no open file.
+        LogWriter::instance().close();
         dir.reset();
     }
 

@@ -339,9 +339,7 @@ void TstFarmSim::projectsListAndProgress()
 
 void TstFarmSim::programFromTheCommandLine()
 {
-    const QString program = QCoreApplication::applicationDirPath() + "/farmsim";
-    if (!QFileInfo::exists(program))
-        QSKIP("farmsim is not built next to the test");
+    const QString program = QStringLiteral(FARMSIM_PATH);
     const QString accounts = dir->filePath("accounts.json");
     QVERIFY(writeBytes(accounts, kAccounts));
     const QString storage = dir->filePath("program-storage");

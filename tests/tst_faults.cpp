@@ -9,6 +9,7 @@
 #include "net/pendinganswers.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
+#include "settings/logwriter.h"
 #include "standindownloader.h"
 #include "standinuploader.h"
 #include "support/clientfixture.h"
@@ -22,7 +23,9 @@
 
 #include <memory>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 using namespace TestFiles;
@@ -71,8 +74,8 @@ private:
     QString userFolder() const { return m_client->projectsFolder() + QLatin1Char('/') + kUser; }
     void exportJob(const QString& name);
     void writeSubmittedCfg(const QString& name);
-    void refresh();
-    KiteProject* job(const QString& name) const;
+    void refresh() { QVERIFY(m_client->refresh()); }
+    KiteProject* job(const QString& name) const { return m_client->job(name); }
     void drop(Drop how);
     void verifyFinished(const QString& name, int addjobs = 1);
     void setUserFolderWritable(bool writable);
@@ -174,22 +177,6 @@ void TestFaults::writeSubmittedCfg(const QString& name)
 {
     QVERIFY(writeFile(userFolder() + QLatin1Char('/') + name + QStringLiteral(".cfg"),
                       "program=blender\r\nuploadfinished=true\r\nautostart=2\r\n"));
-}
-
-void TestFaults::refresh()
-{
-    const QString marker = m_client->projectsFolder() + QStringLiteral("/di2_orv_refresh.txt");
-    QFile::remove(marker);
-    QVERIFY(writeFile(marker, QByteArray()));
-}
-
-KiteProject* TestFaults::job(const QString& name) const
-{
-    for (KiteProject* candidate : qAsConst(m_client->settings->jobList)) {
-        if (candidate->name == name && !candidate->isDeleted)
-            return candidate;
-    }
-    return nullptr;
 }
 
 void TestFaults::drop(Drop how)
@@ -492,6 +479,10 @@ void TestFaults::unwritableOutputIsReportedAndRecovers_data()
 void TestFaults::unwritableOutputIsReportedAndRecovers()
 {
     QFETCH(bool, diskFull);
+#ifdef Q_OS_WIN
+    if (diskFull)
+        QSKIP("Windows has no device that is always full");
+#endif
     const QString name = QStringLiteral("shot");
     m_client->simulator.setAutoRender(true);
     QVERIFY(startAndLogIn());
@@ -550,8 +541,11 @@ void TestFaults::unwritableApplicationDirectoryKeepsJobsGoing()
     QVERIFY(startAndLogIn());
     const QString logPath = m_client->appDir() + QStringLiteral("/logFile.log");
     const QString settingsPath = m_client->appDir() + QStringLiteral("/settings.ini");
+    // Windows keeps an open file in its place: the log is closed first (the
+    // client opens it again when it writes).
+    LogWriter::instance().close();
     for (const QString& path : {logPath, settingsPath}) {
-        QFile::remove(path);
+        QVERIFY(QFile::remove(path) || !QFile::exists(path));
         QVERIFY(QDir().mkpath(path + QStringLiteral("/blocked")));
     }
     exportJob(name);
@@ -584,8 +578,13 @@ void TestFaults::setUserFolderWritable(bool writable)
 // the file, in order and once each, when it can be written again.
 void TestFaults::readOnlyProjectsFolderLosesNoLine()
 {
+#ifdef Q_OS_WIN
+    if (underWine())
+        QSKIP("under Wine the files belong to this machine's root, who writes into read-only files");
+#else
     if (geteuid() == 0)
         QSKIP("root writes into read-only folders; CTest runs this case as an unprivileged user");
+#endif
     const QString name = QStringLiteral("shot");
     m_client->simulator.setAutoRender(true);
     QVERIFY(startAndLogIn());

@@ -90,23 +90,12 @@ private slots:
         QCOMPARE(folderRequests().size(), 3);
     }
 
-    void newJobFileIsAnnounced_data()
-    {
-        QTest::addColumn<bool>("allToDc2");
-        QTest::addColumn<QString>("renderers");
-        QTest::addColumn<QString>("programs");
-        QTest::addColumn<int>("server"); // in the request for the server's listing
-        QTest::newRow("all to dc2") << true << "" << "" << 2;
-        QTest::newRow("renderer and program match") << false << "corona;v-ray" << "maya;3DS MAX" << 2;
-        QTest::newRow("renderer only") << false << "V-RAY" << "maya" << 1;
-        QTest::newRow("empty entry matches nothing") << false << "arnold;" << "maya;" << 1;
-    }
-
+    // A new job file is announced with the upload server its cfg selects (every
+    // rule of the choice: the upload tests).
     void newJobFileIsAnnounced()
     {
-        c->settings->uploadAllToDc2 = fetch<bool>("allToDc2");
-        c->settings->setUploadToDc2Renderers(fetch<QString>("renderers"));
-        c->settings->setUploadToDc2Programs(fetch<QString>("programs"));
+        c->settings->setUploadToDc2Renderers("corona;v-ray");
+        c->settings->setUploadToDc2Programs("maya;3DS MAX");
         // A known job only has its header refreshed: nothing to ask the farm.
         c->writeJob("known", {"renderer=vray", "downloadpath=/out/known"});
         KiteProject* known = c->addJob("known");
@@ -124,9 +113,8 @@ private slots:
         touch("di2_orv_refresh.txt");
         pass();
         QCOMPARE(folderRequests().size(), 1);
-        const int server = fetch<int>("server");
         QCOMPARE(folderRequests().first().value("data").toObject(),
-                 (QJsonObject{{"size", true}, {"serverNumberUpload", server}, {"custom", QJsonObject{{"serverNumberUpload", server}}}}));
+                 (QJsonObject{{"size", true}, {"serverNumberUpload", 2}, {"custom", QJsonObject{{"serverNumberUpload", 2}}}}));
         QVERIFY(!exists("di2_orv_refresh.txt") && c->plugin->loginRequiredForChange);
     }
 

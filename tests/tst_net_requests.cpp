@@ -55,12 +55,12 @@ class TestNetRequests : public QObject
 
     PluginNetConnection* plugin() const { return m_client->plugin; }
     void receive(const char* text) { plugin()->parseJsonMessageSlot(json(text)); }
-    QStringList actions(int from = 0) const
+    QStringList actions(int from = 0, bool withScene = false) const
     {
         QStringList result;
         const QList<QJsonObject> sent = m_client->sent();
         for (int i = from; i < sent.size(); ++i)
-            result << sent.at(i).value("action").toString();
+            result << sent.at(i)["action"].toString() + (withScene ? ' ' + sent.at(i)["custom"]["scene"].toString() : "");
         return result;
     }
     // A login answer on the connection numbered `connection`.
@@ -338,18 +338,24 @@ private slots:
         KiteProject* other = m_client->addJob("other");
         plugin()->makeRequest("getOutputDir", QJsonObject{{"size", true}}, shot);
         plugin()->makeRequest("addjob", QJsonObject{{"prio", 51}}, shot);
-        plugin()->makeRequest("checkFiles", QJsonObject(), other);
+        // Both jobs wait for requests of the same kind.
+        for (KiteProject* job : {shot, other}) {
+            plugin()->makeRequest("createDirs", QJsonObject{{"dirs", QJsonArray{"tex"}}}, job);
+            plugin()->makeRequest("checkFiles", QJsonObject(), job);
+        }
         const QString held = QString::fromUtf8(QJsonDocument(m_client->sent().last()).toJson(QJsonDocument::Compact));
         plugin()->makeRequest("getTexFolderContents", QJsonObject(), other);
         plugin()->makeRequest("getUserInfo", QJsonObject()); // not kept
         receive("{'action':'getTexFolderContents','custom':{'scene':'other'},'data':{'files':[]}}");
 
-        // A login on a new connection: the unanswered requests go out again, but
-        // not the one the connection held and sends itself, and not "addjob"
-        // before the projects list tells whether the farm took it.
+        // A login on a new connection: the unanswered requests of every job go
+        // out again, but not the one the connection held and sends itself, and
+        // not "addjob" before the projects list tells whether the farm took it.
         int before = m_client->sent().size();
         loginOn(1, held);
-        QCOMPARE(actions(before), QStringList{"getOutputDir"});
+        QStringList again = actions(before, true);
+        again.sort();
+        QCOMPARE(again, (QStringList{"checkFiles shot", "createDirs other", "createDirs shot", "getOutputDir shot"}));
 
         // The farm lists the job as not submitted: "addjob" once more.
         before = m_client->sent().size();
@@ -364,10 +370,12 @@ private slots:
         // Answered or deleted: nothing is kept.
         receive("{'action':'getOutputDir','custom':{'scene':'shot'},'data':{'files':[],'folders':[]}}");
         receive("{'action':'addjob','custom':{'scene':'shot'},'data':{'id':'7'}}");
+        receive("{'action':'createDirs','custom':{'scene':'shot'},'data':{'result':true}}");
+        receive("{'action':'checkFiles','custom':{'scene':'shot'},'data':{'result':false}}");
         other->isDeleted = true;
         before = m_client->sent().size();
         loginOn(2);
-        for (const char* action : {"getOutputDir", "addjob", "checkFiles", "getTexFolderContents"})
+        for (const char* action : {"getOutputDir", "addjob", "checkFiles", "getTexFolderContents", "createDirs"})
             QVERIFY2(!actions(before).contains(QLatin1String(action)), action);
     }
 

@@ -24,7 +24,7 @@ private slots:
     void entryPointsAndMetadata()
     {
         // The metadata of the built module, read without loading it, as a host does.
-        const QString module = qEnvironmentVariable("KITE_TEST_BINARY_DIR") + QStringLiteral("/plugins/libPluginNetConnection.so");
+        const QString module = QStringLiteral(PLUGIN_PATH);
         QVERIFY2(QFile::exists(module), qPrintable(module));
         const QJsonObject meta = QPluginLoader(module).metaData();
         QVERIFY(meta.value("IID").toString().endsWith(QLatin1String(".Qt.Kite.PluginNetConnectionInterface")));

@@ -43,14 +43,22 @@ private slots:
         QCOMPARE(job->checkForFilesToDownload, state != "nothingToCheck");
     }
 
+    // A pass runs after the event that asked for it: a progress report's pass
+    // looks at its job alone, the next pass a projects list asks for at
+    // every job again.
     void passAsksForTheOutputOfARenderingJob()
     {
         KiteProject* job = m_client.renderedJob("shot", true);
+        m_client.renderedJob("other", true);
         job->getOutputDirRunning = true;
-        emit m_client->plugin->generateDownloadFileListSignal();
-        // The pass runs after the event that asked for it.
+        m_client->receive({{"action", "getProgressInfos"}, {"data", QJsonObject{{"scene", "shot"}, {"id", "id-shot"},
+                          {"State", "RENDERING"}, {"ispaid", "1"}, {"progress", "40"}}}});
         QTRY_COMPARE(m_client->sent("getOutputDir").size(), 1);
         QCOMPARE(dataOf(m_client->sent("getOutputDir").first()), (QJsonObject{{"scene", "shot"}, {"size", true}}));
+        m_client->receive({{"action", "getProjectStates"}, {"data", QJsonObject{{"projects", QJsonArray{
+                          QJsonObject{{"name", "other"}, {"id", "id-other"}, {"status", "RENDERING"}}}}}}});
+        QTRY_COMPARE(m_client->sent("getOutputDir").size(), 2);
+        QCOMPARE(dataOf(m_client->sent("getOutputDir").last()).value("scene"), QJsonValue("other"));
         QVERIFY(job->outputDirRequested && !job->getOutputDirRunning && !job->checkForFilesToDownload);
         // Of two replies to it only the first is passed on.
         job->lastDownloadCheck = true;

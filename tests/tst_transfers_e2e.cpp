@@ -149,16 +149,21 @@ private slots:
 
     void sharedTextureGoesUpOnce_data()
     {
-        QTest::addColumn<bool>("together");
-        QTest::newRow("exported one after the other") << false;
-        QTest::newRow("exported together") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("exported one after the other") << "apart";
+        QTest::newRow("exported together") << "together";
+        QTest::newRow("listing asked for before the other job's upload, answered after its check") << "late listing";
+        QTest::newRow("edited between the exports, another size; waits for the uploader meanwhile") << "edited";
     }
 
     // Two jobs that use one texture: it is sent once, the other job waits for it
-    // or finds it on the farm.
+    // or finds it on the farm, even when its listing is older than the upload;
+    // an edited copy of another size goes up with its own job.
     void sharedTextureGoesUpOnce()
     {
-        QFETCH(bool, together);
+        QFETCH(QString, how);
+        const bool edited = how == "edited", held = edited || how == "late listing";
+        FarmSimulator& sim = m_client->simulator;
         QVERIFY(startAndLogIn());
         m_client->settings->maxRunningUploads = 2;
         m_uploader->setChunkBytes(32 * 1024);
@@ -174,30 +179,48 @@ private slots:
         const auto uploaded = [this](const char* name) {
             return job(name) && job(name)->isUploaded && !job(name)->jobId.isEmpty();
         };
+        const auto answerListing = [&](const QString& name) { // as the farm was when asked: no texture there
+            QCOMPARE(sim.pushToUser(kUser, {{"action", "getTexFolderContents"}, {"custom", QJsonObject{{"scene", name}}},
+                                            {"data", QJsonObject{{"files", QJsonArray()}}}}), 1);
+        };
+        sim.setUnanswered("getTexFolderContents", held);
         exportJob(QStringLiteral("left"), {{"tex/shared.png", "assets/shared.png", 600 * 1024},
                                            {"tex/left.png", "assets/left.png", 3000}});
-        if (!together) {
+        if (how == "apart") {
             refresh();
             QTRY_VERIFY_WITH_TIMEOUT(uploaded("left"), kWaitMs);
         }
-        exportJob(QStringLiteral("right"), {{"tex/shared.png", "assets/shared.png", 600 * 1024},
+        const QString shared = edited ? "assets/shared-v2.png" : "assets/shared.png";
+        exportJob(QStringLiteral("right"), {{"tex/shared.png", shared, edited ? 500 * 1024 : 600 * 1024},
                                             {"tex/right.png", "assets/right.png", 4000}});
         refresh();
+        if (held) {
+            QTRY_VERIFY_WITH_TIMEOUT(sim.receivedCount("getTexFolderContents") == 2, kWaitMs);
+            sim.setUnanswered("getTexFolderContents", false);
+            answerListing("left");
+            QTRY_VERIFY_WITH_TIMEOUT(edited ? m_uploader->isRunning(job("left")) : uploaded("left"), kWaitMs);
+            if (edited)
+                disconnect(m_client->plugin, SIGNAL(UploadJobSignal()), m_uploader.get(), SLOT(uploadJobSlot()));
+            answerListing("right");
+            QTRY_VERIFY_WITH_TIMEOUT(uploaded("left") && job("right")->isReadyForUpload, kWaitMs);
+            connect(m_client->plugin, SIGNAL(UploadJobSignal()), m_uploader.get(), SLOT(uploadJobSlot()), Qt::UniqueConnection);
+            m_uploader->uploadJobSlot();
+        }
         QTRY_VERIFY_WITH_TIMEOUT(uploaded("left") && uploaded("right"), kWaitMs);
-        QCOMPARE(copied.value("tex/shared.png"), qint64(600 * 1024));
+        QCOMPARE(copied.value("tex/shared.png"), qint64(600 * 1024 + (edited ? 500 * 1024 : 0)));
         QCOMPARE(copied.value("tex/right.png"), qint64(4000));
-        for (const char* file : {"shared.png", "left.png", "right.png"})
-            QVERIFY2(sameFile("assets/" + QString(file), "tex/" + QString(file)), file);
+        for (const QString& file : {shared, QStringLiteral("assets/left.png"), QStringLiteral("assets/right.png")})
+            QVERIFY2(sameFile(file, "tex/" + QFileInfo(file).fileName().remove("-v2")), qPrintable(file));
         int waited = 0;
         for (const QString& name : {QStringLiteral("left"), QStringLiteral("right")}) {
             waited += job(name)->alreadyUploadingFilesHash.contains(QStringLiteral("tex/shared.png")) ? 1 : 0;
             QCOMPARE(job(name)->bytesSentTotal, job(name)->uploadBytesTotal);
+            QCOMPARE(received(QStringLiteral("getTexFolderContents"), name), 1);
             QCOMPARE(received(QStringLiteral("checkFiles"), name), 1);
             QCOMPARE(received(QStringLiteral("addjob"), name), 1);
         }
         // Found on the farm, the texture was no one's to wait for.
-        QCOMPARE(waited, together ? 1 : 0);
-        QVERIFY(together || job("right")->uploadList.at(0).alreadyOnServer);
+        QCOMPARE(waited, how == "together" || edited ? 1 : 0);
         QCOMPARE(m_client->settings->runningJobUploads, 0);
     }
 
@@ -414,21 +437,8 @@ private:
                           lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n"));
     }
 
-    void refresh()
-    {
-        // A new marker file, as the exporter makes it, for the folder watcher.
-        const QString marker = m_client->projectsFolder() + QStringLiteral("/di2_orv_refresh.txt");
-        QFile::remove(marker);
-        QVERIFY(writeFile(marker, QByteArray()));
-    }
-
-    KiteProject* job(const QString& name) const
-    {
-        for (KiteProject* each : qAsConst(m_client->settings->jobList))
-            if (each->name == name && !each->isDeleted)
-                return each;
-        return nullptr;
-    }
+    void refresh() { QVERIFY(m_client->refresh()); }
+    KiteProject* job(const QString& name) const { return m_client->job(name); }
 
     bool sameFile(const QString& local, const QString& serverPath) const
     { return readFile(userFolder() + '/' + local) == readFile(uploadDir() + '/' + serverPath); }

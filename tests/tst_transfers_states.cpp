@@ -195,21 +195,27 @@ private slots:
 
     void failedUploadRetriedWhileRetriesLeft_data()
     {
+        QTest::addColumn<QString>("status");
         QTest::addColumn<int>("errorCount");
         QTest::addColumn<bool>("retried");
-        QTest::newRow("29 failures: retried") << 29 << true;
-        QTest::newRow("30 failures: shown") << 30 << false;
+        for (const char* status : {"ERROR_UPL", "UPLOADING"}) {
+            QTest::addRow("%s, 29 failures: retried", status) << status << 29 << true;
+            QTest::addRow("%s, 30 failures: not again", status) << status << 30 << false;
+        }
     }
 
+    // Listed as failed or as still uploading, an upload this client does not
+    // run is started over, at most 30 times.
     void failedUploadRetriedWhileRetriesLeft()
     {
+        QFETCH(QString, status);
         QFETCH(int, errorCount);
         QFETCH(bool, retried);
         KiteProject* job = m_client->addJob("up", "9");
         job->errorCount = errorCount;
         m_client->receive(projectsReply({QJsonObject{
-            {"name", "up"}, {"id", "9"}, {"status", "ERROR_UPL"}, {"error_text", "550 /home/ftphomes/anna/tex/a.png: no space"}}}));
-        QCOMPARE(job->uploadErrorText, QStringLiteral("550 /anna/tex/a.png: no space"));
+            {"name", "up"}, {"id", "9"}, {"status", status}, {"error_text", "550 /home/ftphomes/anna/tex/a.png: no space"}}}));
+        QCOMPARE(job->uploadErrorText, status == "ERROR_UPL" ? QStringLiteral("550 /anna/tex/a.png: no space") : QString());
         // A retry starts again from the server's folder listing.
         QCOMPARE(m_client->sent("getProjectFolderContents").size(), retried ? 1 : 0);
         QCOMPARE(job->uploadRestartPending, retried);
@@ -283,51 +289,43 @@ private slots:
         QCOMPARE(TestFiles::readFile(outside), QByteArray("restartDownloadCount=0\r\n"));
     }
 
-    void queuedFromProgress_data()
+    void progressReports_data()
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("started");
+        QTest::addColumn<int>("selector"); // the notification step setting
+        QTest::addColumn<QList<int>>("reported");
         QTest::addColumn<bool>("queued");
-        QTest::newRow("queued without engines") << "QUEUED" << "0" << true;
-        QTest::newRow("renderable clears it") << "RENDERABLE" << "0" << false;
-        QTest::newRow("paused clears it") << "PAUSED" << "0" << false;
-        QTest::newRow("started and engines clear it") << "RENDERING" << "3" << false;
-        QTest::newRow("non-numeric counts as 0") << "QUEUED" << "x" << true;
+        QTest::addColumn<QList<int>>("notified");
+        QTest::newRow("queued without engines") << "QUEUED" << "0" << 1 << QList<int>{12} << true << QList<int>();
+        QTest::newRow("renderable clears it") << "RENDERABLE" << "0" << 1 << QList<int>{12} << false << QList<int>();
+        QTest::newRow("paused clears it") << "PAUSED" << "0" << 1 << QList<int>{12} << false << QList<int>();
+        QTest::newRow("started and engines clear it") << "RENDERING" << "3" << 1 << QList<int>{12} << false << QList<int>();
+        QTest::newRow("non-numeric counts as 0") << "QUEUED" << "x" << 1 << QList<int>{12} << true << QList<int>();
+        QTest::newRow("every 25%") << "RENDERING" << "1" << 1 << QList<int>{10, 24, 25, 49, 50} << false << QList<int>{25, 50};
+        QTest::newRow("every 10%") << "RENDERING" << "1" << 0 << QList<int>{5, 10, 15, 20} << false << QList<int>{10, 20};
+        QTest::newRow("every 50%") << "RENDERING" << "1" << 2 << QList<int>{49, 50, 99, 100} << false << QList<int>{50, 100};
+        QTest::newRow("unknown selector: only 100%") << "RENDERING" << "1" << 7 << QList<int>{50, 99, 100} << false << QList<int>{100};
     }
 
-    void queuedFromProgress()
+    // Progress reports: whether the job waits in the queue, and a notification
+    // at each step of the chosen size.
+    void progressReports()
     {
         QFETCH(QString, state);
         QFETCH(QString, started);
-        KiteProject* job = m_client->addJob("q", "11");
-        m_client->settings->isPaid = true;
-        m_client->receive(progress("q", "11", state, started, "4", "12"));
-        QTEST(job->isQueued, "queued");
-        QCOMPARE(job->renderProgress, 12);
-        QVERIFY(!m_client->settings->isPaid); // "true" is not "1"
-    }
-
-    void progressNotificationSteps_data()
-    {
-        QTest::addColumn<int>("selector");
-        QTest::addColumn<QList<int>>("reported");
-        QTest::addColumn<QList<int>>("notified");
-        QTest::newRow("every 25%") << 1 << QList<int>{10, 24, 25, 49, 50} << QList<int>{25, 50};
-        QTest::newRow("every 10%") << 0 << QList<int>{5, 10, 15, 20} << QList<int>{10, 20};
-        QTest::newRow("every 50%") << 2 << QList<int>{49, 50, 99, 100} << QList<int>{50, 100};
-        QTest::newRow("unknown selector: only 100%") << 7 << QList<int>{50, 99, 100} << QList<int>{100};
-    }
-
-    void progressNotificationSteps()
-    {
-        QFETCH(int, selector);
         QFETCH(QList<int>, reported);
+        QFETCH(int, selector);
         m_client->settings->NotificationProgressEnabled = true;
         m_client->settings->NotificationProgress = selector;
+        m_client->settings->isPaid = true;
         KiteProject* job = m_client->addJob("p", "21");
         QSignalSpy messages(m_client->plugin, &PluginNetConnection::showMessageSignal);
         for (int percent : reported)
-            m_client->receive(progress("p", "21", "RENDERING", "1", "1", QString::number(percent)));
+            m_client->receive(progress("p", "21", state, started, "4", QString::number(percent)));
+        QTEST(job->isQueued, "queued");
+        QCOMPARE(job->renderProgress, reported.last());
+        QVERIFY(!m_client->settings->isPaid); // "true" is not "1"
         QList<int> seen;
         for (const QVariantList& args : qAsConst(messages)) {
             QCOMPARE(args.at(0).toString(), QStringLiteral("Render Progress"));

@@ -218,6 +218,7 @@ private slots:
         QTest::newRow("renderer only") << false << "vray" << "c4d" << 1;
         QTest::newRow("program only") << false << "arnold" << "max" << 1;
         QTest::newRow("nothing listed") << false << "" << "" << 1;
+        QTest::newRow("empty entry matches nothing") << false << "arnold;" << "maya;" << 1;
     }
 
     void uploadServer()
@@ -227,8 +228,8 @@ private slots:
         QFETCH(QString, programs);
         KiteSettings* settings = m_client->settings;
         settings->uploadAllToDc2 = allToDc2;
-        settings->uploadToDc2Renderers = renderers.split(';', Qt::SkipEmptyParts);
-        settings->uploadToDc2Programs = programs.split(';', Qt::SkipEmptyParts);
+        settings->setUploadToDc2Renderers(renderers);
+        settings->setUploadToDc2Programs(programs);
         KiteProject* job = m_client.uploadJob("job1", {{"tex/a.png", 10}}, {"renderer=VRay Next", "program=3ds max"});
         m_client->plugin->jobBaseFilesForUploadSlot(job);
         QTEST(job->serverNumberUpload, "server");

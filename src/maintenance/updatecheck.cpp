@@ -296,13 +296,19 @@ void UpdateCheck::pluginConfigAnswer(const QJsonObject& message)
         return;
 
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         // Nothing was written: the plug-ins are not told of an update.
         log(QStringLiteral("Could not open config file 2441"), 0);
         return;
     }
     log(QStringLiteral("writing plugin config info to file ") + path, 1);
-    const QByteArray bytes = content.toUtf8();
+    // A text file: on Windows every line ends in CR LF, also where the
+    // server's text ends its lines so already (a text-mode write would make
+    // those CR CR LF).
+    QByteArray bytes = content.toUtf8();
+#ifdef Q_OS_WIN
+    bytes.replace("\r\n", "\n").replace("\n", "\r\n");
+#endif
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
     if (!written) {

@@ -8,7 +8,10 @@
 #include <QProcess>
 #include <QThread>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <tlhelp32.h>
+#else
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -20,7 +23,20 @@
 namespace {
 constexpr char clientBaseName[] = "llinkorvk";
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+// The file a process runs, with its drive; empty when it cannot be asked.
+QString executableOf(DWORD pid)
+{
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return QString();
+    wchar_t path[MAX_PATH * 4];
+    DWORD size = sizeof path / sizeof path[0];
+    const bool ok = QueryFullProcessImageNameW(process, 0, path, &size);
+    CloseHandle(process);
+    return ok ? QDir::fromNativeSeparators(QString::fromWCharArray(path, int(size))) : QString();
+}
+#else
 // The file a process runs, as the kernel reports it; empty when the process
 // is gone, is a zombie or belongs to someone we may not look at.
 QString executableOf(qint64 pid)
@@ -129,7 +145,24 @@ QList<qint64> PlatformProcesses::processesRunningExecutable(const QString& execu
 {
     QList<qint64> found;
 #ifdef Q_OS_WIN
-    Q_UNUSED(executablePath)
+    // Names without regard to case, as Windows compares them.
+    const QString wanted = QFileInfo(executablePath).canonicalFilePath();
+    if (wanted.isEmpty())
+        return found;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return found;
+    const DWORD self = GetCurrentProcessId();
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == self || entry.th32ProcessID == 0)
+            continue;
+        const QString image = executableOf(entry.th32ProcessID);
+        if (!image.isEmpty() && QFileInfo(image).canonicalFilePath().compare(wanted, Qt::CaseInsensitive) == 0)
+            found << qint64(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
 #else
     const QString canonical = QFileInfo(executablePath).canonicalFilePath();
     if (canonical.isEmpty())
@@ -151,9 +184,19 @@ QList<qint64> PlatformProcesses::processesRunningExecutable(const QString& execu
 int PlatformProcesses::endProcessesRunningExecutable(const QString& executablePath, int waitMs)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(executablePath)
-    Q_UNUSED(waitMs)
-    return 0;
+    int ended = 0;
+    const QList<qint64> candidates = processesRunningExecutable(executablePath);
+    for (qint64 pid : candidates) {
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, DWORD(pid));
+        if (!process)
+            continue;
+        if (TerminateProcess(process, 1)) {
+            ++ended;
+            WaitForSingleObject(process, DWORD(qMax(0, waitMs)));
+        }
+        CloseHandle(process);
+    }
+    return ended;
 #else
     const QString canonical = QFileInfo(executablePath).canonicalFilePath();
     QList<Ended> ended;

@@ -14,7 +14,9 @@
 // processes whose executable is exactly that file are ended: each candidate's
 // executable link in /proc is resolved and compared with the canonical path
 // of the file. A process of the same name started from another folder is
-// never touched.
+// never touched there. The look-up of the processes that run one file works
+// on both (on Windows through the process list, names compared without
+// regard to case).
 class PlatformProcesses
 {
 public:
@@ -35,15 +37,15 @@ public:
     // (on Windows: 0 or 1, whether the kill command ran successfully).
     static int endLeftoverSshClients(const QString& applicationDirectory);
 
-    // Not on Windows: ids of the running processes whose executable is exactly
-    // the file at executablePath (compared after resolving links), never
-    // including this process. Empty when the file does not exist or the
-    // system offers no /proc.
+    // Ids of the running processes whose executable is exactly the file at
+    // executablePath (compared after resolving links), never including this
+    // process. Empty when the file does not exist or the system offers no
+    // process list.
     static QList<qint64> processesRunningExecutable(const QString& executablePath);
 
-    // Not on Windows: ends each process of processesRunningExecutable(
-    // executablePath) with SIGKILL, checking the executable once more right
-    // before the signal, and waits up to waitMs for them to go. Returns how
-    // many were signalled.
+    // Ends each process of processesRunningExecutable(executablePath) (with
+    // SIGKILL, checking the executable once more right before the signal; on
+    // Windows by terminating it) and waits up to waitMs for them to go.
+    // Returns how many were ended.
     static int endProcessesRunningExecutable(const QString& executablePath, int waitMs = 2000);
 };

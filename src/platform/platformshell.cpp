@@ -7,6 +7,10 @@
 
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 QString& scriptHostOverride()
@@ -65,14 +69,50 @@ private:
     const QByteArray& m_data;
 };
 
+bool hasShellLinkHeader(const QByteArray& data)
+{
+    const LittleEndianReader in(data);
+    return in.has(0, kLinkHeaderSize) && in.u32(0) == kLinkHeaderSize
+        && std::memcmp(data.constData() + 4, kLinkClassId, sizeof kLinkClassId) == 0;
+}
+
+// A link this system follows. Qt takes every file named "*.lnk" on Windows
+// for a shortcut; only a file that is a shell link is one, anything else of
+// that name is the user's and stays.
+bool isShortcut(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return false;
+#ifdef Q_OS_WIN
+    if (info.suffix().compare(QLatin1String("lnk"), Qt::CaseInsensitive) == 0) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) && hasShellLinkHeader(file.read(kLinkHeaderSize));
+    }
+#endif
+    return true;
+}
+
+// Whether anything is at the path itself, a link not followed.
+bool occupied(const QString& path)
+{
+#ifdef Q_OS_WIN
+    // Qt follows every "*.lnk" to what it names; the file system tells.
+    return GetFileAttributesW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()))
+        != INVALID_FILE_ATTRIBUTES;
+#else
+    return QFileInfo(path).exists();
+#endif
+}
+
 } // namespace
 
 PlatformShell::ShortcutState PlatformShell::shortcutState(const QString& linkPath, const QString& targetPath,
                                                           const QString& iconPath)
 {
     const QFileInfo link(linkPath);
-    if (!link.isSymLink())
-        return link.exists() ? ShortcutState::Blocked : ShortcutState::Missing;
+    if (!isShortcut(linkPath))
+        return occupied(linkPath) ? ShortcutState::Blocked : ShortcutState::Missing;
     if (!samePath(link.symLinkTarget(), targetPath))
         return ShortcutState::Outdated;
 #ifdef Q_OS_WIN
@@ -87,7 +127,7 @@ PlatformShell::ShortcutState PlatformShell::shortcutState(const QString& linkPat
 
 bool PlatformShell::removeShortcut(const QString& linkPath)
 {
-    if (!QFileInfo(linkPath).isSymLink())
+    if (!isShortcut(linkPath))
         return false;
     return QFile::remove(linkPath);
 }
@@ -139,10 +179,9 @@ QString PlatformShell::shortcutIconLocation(const QString& lnkPath)
 
 QString PlatformShell::shortcutIconLocationFromData(const QByteArray& data)
 {
-    const LittleEndianReader in(data);
-    if (!in.has(0, kLinkHeaderSize) || in.u32(0) != kLinkHeaderSize
-        || std::memcmp(data.constData() + 4, kLinkClassId, sizeof kLinkClassId) != 0)
+    if (!hasShellLinkHeader(data))
         return {};
+    const LittleEndianReader in(data);
     const quint32 flags = in.u32(kLinkFlagsOffset);
     qint64 pos = kLinkHeaderSize;
     if (flags & kHasLinkTargetIdList) {
@@ -168,12 +207,17 @@ QString PlatformShell::shortcutIconLocationFromData(const QByteArray& data)
         if (!in.has(pos, bytes))
             return {};
         if (stringFlag == kHasIconLocation) {
-            if (!unicode)
-                return QString::fromLocal8Bit(data.constData() + pos, static_cast<int>(count));
             QString text;
-            text.reserve(static_cast<int>(count));
-            for (qint64 i = 0; i < count; ++i)
-                text.append(QChar(static_cast<ushort>(in.u16(pos + 2 * i))));
+            if (!unicode) {
+                text = QString::fromLocal8Bit(data.constData() + pos, static_cast<int>(count));
+            } else {
+                text.reserve(static_cast<int>(count));
+                for (qint64 i = 0; i < count; ++i)
+                    text.append(QChar(static_cast<ushort>(in.u16(pos + 2 * i))));
+            }
+            // Some writers count the terminating zero too.
+            while (text.endsWith(QChar(0)))
+                text.chop(1);
             return text;
         }
         pos += bytes;

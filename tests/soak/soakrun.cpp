@@ -101,7 +101,6 @@ private:
     void scheduleDrop();
     void dropNow();
     SoakJob* soakJob(const KiteProject* job);
-    KiteProject* clientJob(const QString& name) const;
     void onUploadBytes(KiteProject* job);
     void onDownloadBytes(KiteProject* job);
     int doneCount() const;
@@ -198,8 +197,7 @@ bool Soak::exportJobs()
         m_jobs[order.at(3 * k + 1)].pauseUpload = true;
         m_jobs[order.at(3 * k + 2)].pauseDownload = true;
     }
-    const QString marker = m_client.projectsFolder() + QStringLiteral("/di2_orv_refresh.txt");
-    return writeFile(marker, QByteArray());
+    return m_client.refresh();
 }
 
 void Soak::scheduleDrop()
@@ -228,15 +226,6 @@ void Soak::dropNow()
     }
     ++m_drops;
     scheduleDrop();
-}
-
-// The client's live job of that name (the last, as a deleted record stays).
-KiteProject* Soak::clientJob(const QString& name) const
-{
-    KiteProject* found = nullptr;
-    for (KiteProject* candidate : qAsConst(m_client.settings->jobList))
-        found = candidate->name == name && !candidate->isDeleted ? candidate : found;
-    return found;
 }
 
 SoakJob* Soak::soakJob(const KiteProject* job)
@@ -316,7 +305,7 @@ int Soak::doneCount() const
     for (const SoakJob& mine : m_jobs) {
         if (mine.deleted)
             continue;
-        const KiteProject* job = clientJob(mine.name);
+        const KiteProject* job = m_client.job(mine.name);
         done += job && job->jobAction->text().endsWith(QLatin1String("DOWNLOADED (100%)"));
     }
     return done;
@@ -342,7 +331,7 @@ bool Soak::verify()
             }
             continue;
         }
-        KiteProject* job = clientJob(mine.name);
+        KiteProject* job = m_client.job(mine.name);
         if (!job) {
             fail(QStringLiteral("job missing: ") + mine.name);
             continue;

@@ -6,6 +6,7 @@
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "settings/logwriter.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,6 +38,21 @@ QString ClientFixture::logText() const
     if (!log.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(log.readAll());
+}
+
+KiteProject* ClientFixture::job(const QString& name) const
+{
+    KiteProject* found = nullptr;
+    for (KiteProject* candidate : qAsConst(settings->jobList))
+        found = candidate->name == name && !candidate->isDeleted ? candidate : found;
+    return found;
+}
+
+bool ClientFixture::refresh() const
+{
+    const QString marker = projectsFolder() + QStringLiteral("/di2_orv_refresh.txt");
+    QFile::remove(marker);
+    return TestFiles::writeFile(marker, QByteArray());
 }
 
 bool ClientFixture::start(const Options& chosen)

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class KiteProject;
 class KiteSettings;
 class PluginNetConnection;
 
@@ -37,6 +38,10 @@ public:
     QString projectsFolder() const;
     QString appDir() const { return m_dir.path(); }
     QString logText() const;
+    // The client's live job of that name (the last, as a deleted record stays); null when none.
+    KiteProject* job(const QString& name) const;
+    // A new refresh marker in the projects folder, as a scene exporter leaves it.
+    bool refresh() const;
 
     FarmSimulator simulator;
     KiteSettings* settings = nullptr;

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QLibrary>
 #include <QString>
 
 // Files of known content for the tests: what an exporter writes, what a
@@ -31,6 +32,26 @@ inline QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A text as this system's text files hold it: lines end in CR LF on Windows.
+inline QByteArray textFile(QByteArray text)
+{
+#ifdef Q_OS_WIN
+    text.replace("\r\n", "\n").replace("\n", "\r\n");
+#endif
+    return text;
+}
+
+// Whether this Windows program runs under Wine, where the files belong to the
+// machine's own users: root writes where Windows would refuse.
+inline bool underWine()
+{
+#ifdef Q_OS_WIN
+    return QLibrary(QStringLiteral("ntdll")).resolve("wine_get_version") != nullptr;
+#else
+    return false;
+#endif
 }
 
 } // namespace TestFiles
