@@ -695,21 +695,23 @@ int JobListBench::measure()
     std::atomic<bool> pushed{texts.isEmpty()};
     Figure events{"events", 0, ms(eventParseNs), 5};
     events.pauseBoundMs = kPauseBeyondParseMs;
-    const QString eventsText = runPhase(
-        events,
-        [this, &texts, &pushed] {
-            for (int from = 0; from < texts.size(); from += kPushChunk) {
-                const QStringList chunk = texts.mid(from, kPushChunk);
-                const bool last = from + kPushChunk >= texts.size();
-                QMetaObject::invokeMethod(m_farm, [this, chunk, last, &pushed] {
-                    for (const QString& text : chunk)
-                        m_farm->pushRawToUser(kUser, text);
-                    if (last)
-                        pushed = true;
-                });
-            }
-        },
-        [&pushed] { return bool(pushed); });
+    // Each chunk is pushed from a zero timer of the farm's thread, so that its
+    // event loop looks at its sockets (the pongs) and timers (the next ping)
+    // between two chunks; posted all at once, the chunks would be sent in one
+    // go and the farm's own backlog would count as the client's pause.
+    auto pushFrom = std::make_shared<std::function<void(int)>>();
+    *pushFrom = [this, &texts, &pushed, pushFrom](int from) {
+        for (int i = from; i < qMin(from + kPushChunk, int(texts.size())); ++i)
+            m_farm->pushRawToUser(kUser, texts.at(i));
+        if (from + kPushChunk >= texts.size()) {
+            pushed = true;
+            *pushFrom = nullptr; // (the function no longer holds itself)
+            return;
+        }
+        QTimer::singleShot(0, m_farm, [pushFrom, from] { (*pushFrom)(from + kPushChunk); });
+    };
+    const QString eventsText =
+        runPhase(events, [this, pushFrom] { onFarm([pushFrom] { (*pushFrom)(0); }); }, [&pushed] { return bool(pushed); });
     print(events, eventsText);
 
     // For reference: the floor under any client built on QWebSocket.
