@@ -91,6 +91,10 @@ cat > "$WORK/accounts.json" <<'JSON'
   ]
 }
 JSON
+# A background command opens its redirections in the child, perhaps after the
+# loop below first reads them: the files are there before it starts.
+: > "$WORK/farmsim.out"
+: > "$WORK/farmsim.err"
 "${FARMSIM[@]}" --listen 127.0.0.1:0 --accounts "$(native "$WORK/accounts.json")" --storage "$(native "$FARM")" \
     --pace-ms 700 --frames 5 > "$WORK/farmsim.out" 2> "$WORK/farmsim.err" &
 SIM_PID=$!
@@ -155,6 +159,7 @@ mkfifo "$WORK/commands"
 # The host runs in its application folder, as the tray application does: the
 # script host finds the shortcut script there.
 cp "$KITE_ROOT/host/createKiteLink.vbs" "$APP/"
+: > "$WORK/host.out"
 (cd "$APP" && exec env KITE_PASSWORD=demo-password "${HOST[@]}" --app-dir "$(native "$APP")" \
     --farm-storage "$(native "$FARM")" --no-desktop --upload-pace-ms 60 --download-pace-ms 40 \
     --menu-snapshot "$(native "$WORK/jobmenu.png")" \
