@@ -230,8 +230,10 @@ private slots:
         const QString expected = QFileInfo(m_client->userFolder() + "/OrvelKite/Download/output/shot").absoluteFilePath();
         QCOMPARE(job->localDownloadDirCustom, expected);
         QVERIFY(QFileInfo(expected).isDir() && !QFileInfo::exists(m_client->appDir() + "/gone"));
-        // The listing is dropped; the download starts over from there.
-        QVERIFY(job->downloadList.isEmpty() && job->checkForFilesToDownload);
+        // The download starts over there with the listing at hand: its file
+        // is fetched without the farm being asked again for the same answer.
+        QCOMPARE(paths(job->downloadList), QStringList{"a.png"});
+        QVERIFY(job->isDownloading && !job->checkForFilesToDownload);
     }
 
     // A list with files starts the download (and the next pass for a job

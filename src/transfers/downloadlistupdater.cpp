@@ -176,24 +176,32 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
     if (job->downloadPath.isEmpty())
         job->downloadPath = job->name + QLatin1Char('/');
 
-    const QString localDir = job->effectiveDownloadDir();
+    QString localDir = job->effectiveDownloadDir();
     if (localDir.isEmpty() || !QFileInfo(localDir).isDir()) {
-        // The listing at hand is dropped: the download starts over from the
-        // default folder.
+        // The download starts over from the default folder.
         log(job->name + QStringLiteral(": dir does not exists, set default:") + QFileInfo(localDir).absoluteFilePath());
+        const bool finalLook = job->lastDownloadCheck;
+        const bool finalLookReceived = job->lastDownloadCheckReceived;
         job->createLocalDownloadDir(true);
-        // A folder that cannot be made (a read-only projects folder, a full
-        // disk) is a download error once rendering is over: while the job
-        // renders, its next event looks again; afterwards nothing would, so
-        // the error is shown and its timer retries.
-        if (!QFileInfo(job->effectiveDownloadDir()).isDir() && !job->isRendering && !job->isPaused) {
-            log(job->name + QStringLiteral(": the output folder cannot be made"), 0);
-            job->setDownloadError();
-        } else {
-            // The job is due again, with its folder: the next pass looks.
-            emit jobDueSignal(job);
+        localDir = job->effectiveDownloadDir();
+        if (!QFileInfo(localDir).isDir()) {
+            // A folder that cannot be made (a read-only projects folder, a
+            // full disk) is a download error once rendering is over: while
+            // the job renders, its next event looks again; afterwards nothing
+            // would, so the error is shown and its timer retries.
+            if (!job->isRendering && !job->isPaused) {
+                log(job->name + QStringLiteral(": the output folder cannot be made"), 0);
+                job->setDownloadError();
+            } else {
+                emit jobDueSignal(job);
+            }
+            return;
         }
-        return;
+        // The listing at hand is what the restarted download would be sent
+        // next: it goes on in the new folder instead of being asked again.
+        job->checkForFilesToDownload = false;
+        job->lastDownloadCheck = finalLook;
+        job->lastDownloadCheckReceived = finalLookReceived;
     }
 
     log(job->name + QStringLiteral(": dir exists (48):") + localDir);
