@@ -39,6 +39,11 @@ void runFileList(const QByteArray& input);
 // saveToIni() and load() again.
 void runSettings(const QByteArray& input);
 
+// A message text read as a projects list the fast way and the general way:
+// empty when both agree or the fast reader leaves the text to the general
+// way, else what differs. Sets *fast when the fast reader took the text.
+QString projectsListDifference(const QByteArray& text, bool* fast = nullptr);
+
 using Entry = void (*)(const QByteArray&);
 
 // The entry of a target by its name ("fuzz_message", "fuzz_cfg",

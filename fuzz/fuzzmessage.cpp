@@ -4,6 +4,9 @@
 #include "jobs/cfgreader.h"
 #include "jobs/kiteproject.h"
 #include "net/floodlimiter.h"
+#include "net/jsonguard.h"
+#include "net/messagesplitter.h"
+#include "net/projectslistreader.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "settings/logwriter.h"
@@ -11,6 +14,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
@@ -263,6 +267,10 @@ void MessageClient::run(const QByteArray& input)
     settings->loggedIn = true;
     settings->autoupdateRequested = true;
 
+    const QString difference = FuzzEntries::projectsListDifference(
+        MessageSplitter::lastObject(QString::fromUtf8(input)).toUtf8());
+    if (!difference.isEmpty())
+        FuzzSupport::fail(targetName, difference);
     plugin->parseJsonMessageSlot(QString::fromUtf8(input));
 
     FuzzSupport::settle();
@@ -282,6 +290,30 @@ void restartMessage()
 } // namespace FuzzSupport
 
 namespace FuzzEntries {
+
+QString projectsListDifference(const QByteArray& text, bool* fast)
+{
+    QVector<ProjectEntry> entries;
+    const bool taken = !JsonGuard::hasRepeatedMemberName(text) && ProjectsListReader::read(text, &entries);
+    if (fast)
+        *fast = taken;
+    if (!taken)
+        return QString();
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError)
+        return QStringLiteral("the fast reader took a projects list Qt rejects: ") + error.errorString();
+    const QJsonArray list =
+        document.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("projects")).toArray();
+    if (list.size() != entries.size())
+        return QStringLiteral("the fast reader read %1 projects, Qt %2").arg(entries.size()).arg(list.size());
+    for (int i = 0; i < list.size(); ++i) {
+        if (!(ProjectEntry::fromJson(list.at(i).toObject()) == entries.at(i)))
+            return QStringLiteral("project %1 read otherwise: ").arg(i)
+                + QString::fromUtf8(QJsonDocument(list.at(i).toObject()).toJson(QJsonDocument::Compact));
+    }
+    return QString();
+}
 
 void runMessage(const QByteArray& input)
 {

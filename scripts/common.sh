@@ -7,7 +7,7 @@ KITE_JOBS="$(nproc 2>/dev/null || echo 2)"
 # Debian packages the build, the tests and the demo need.
 KITE_PACKAGES=(
     cmake make g++ pkg-config
-    qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools
+    qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools rapidjson-dev
     fonts-dejavu-core openssl
 )
 

@@ -28,6 +28,8 @@ private slots:
     void repeatedMemberNames();
     void numbersAsText_data();
     void numbersAsText();
+    void projectsListReadAlike_data();
+    void projectsListReadAlike();
 
 private:
     static QString fuzzDir() { return QStringLiteral(KITE_FUZZ_DIR); }
@@ -193,6 +195,41 @@ void TestFuzzRegressions::numbersAsText()
     QFETCH(double, number);
     QFETCH(QString, text);
     QCOMPARE(JsonRead::text(QJsonValue(number)), text);
+}
+
+// The projects list is read by a fast reader of its own: every member reads
+// as the general reading of messages reads it, whatever type the farm sent.
+void TestFuzzRegressions::projectsListReadAlike_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<bool>("fast");
+    QTest::newRow("as the farm sends it")
+        << QByteArray(R"({"download_enabled":true,"error_text":"","id":"1001","isPaid":true,"isTrial":false,)"
+                      R"("name":"shot","queued":true,"restartDownloadCount":0,"server_download":1,"status":"QUEUED","teamid":"0"})")
+        << true;
+    QTest::newRow("numbers for texts") << QByteArray(R"({"name":12,"id":9012,"teamid":7,"restartDownloadCount":"3","server_download":"2"})") << true;
+    QTest::newRow("fractions and ranges")
+        << QByteArray(R"({"id":1.5,"teamid":3.0,"restartDownloadCount":2147483648,"server_download":-2147483648,"name":1e300})") << true;
+    QTest::newRow("64-bit numbers") << QByteArray(R"({"id":9007199254740993,"name":-9223372036854775808,"teamid":12345678901})") << true;
+    QTest::newRow("texts that are no numbers") << QByteArray(R"({"teamid":" 12 ","restartDownloadCount":"x","server_download":"","id":true})") << true;
+    QTest::newRow("nulls") << QByteArray(R"({"download_enabled":null,"isPaid":null,"server_download":null,"name":null,"status":null})") << true;
+    QTest::newRow("other types")
+        << QByteArray(R"({"download_enabled":1,"isPaid":"yes","queued":"true","isTrial":1,"status":5,"error_text":false,"server_download":true})")
+        << true;
+    QTest::newRow("escapes") << QByteArray(R"({"name":"Sz\u00e9ne \ud83c\udfa5 \"a\"\\b","error_text":"line\nbreak\u0000end"})") << true;
+    QTest::newRow("no members") << QByteArray("{}") << true;
+    QTest::newRow("nested: the general way") << QByteArray(R"({"name":"a","extra":{"x":[1]}})") << false;
+    QTest::newRow("not an object: the general way") << QByteArray(R"("shot")") << false;
+}
+
+void TestFuzzRegressions::projectsListReadAlike()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(bool, fast);
+    const QByteArray text = R"({"data":{"projects":[{"name":"first","id":"1"},)" + element + R"(]},"action":"getProjectStates"})";
+    bool taken = false;
+    QCOMPARE(FuzzEntries::projectsListDifference(text, &taken), QString());
+    QCOMPARE(taken, fast);
 }
 
 QTEST_MAIN(TestFuzzRegressions)

@@ -10,32 +10,48 @@
 // as numbers are not lost. Anything else reads as empty text or 0.
 namespace JsonRead {
 
+// The text of a number: whole numbers within the 64-bit range as integers,
+// others (fractions, 1e300) as their shortest exact text.
+inline QString numberText(double number)
+{
+    const bool inRange = number >= -9223372036854775808.0 && number < 9223372036854775808.0;
+    if (inRange && number == std::trunc(number))
+        return QString::number(static_cast<qint64>(number));
+    return QString::number(number, 'g', 17);
+}
+
+// A number as an int: whole numbers within the int range; fallback otherwise.
+inline int wholeNumber(double number, int fallback)
+{
+    if (number >= -2147483648.0 && number <= 2147483647.0 && number == std::trunc(number))
+        return static_cast<int>(number);
+    return fallback;
+}
+
+// A decimal text as an int; 0 when it is none.
+inline int decimalText(const QString& text)
+{
+    bool ok = false;
+    const int number = text.trimmed().toInt(&ok, 10);
+    return ok ? number : 0;
+}
+
 inline QString text(const QJsonValue& value)
 {
     if (value.isString())
         return value.toString();
-    if (value.isDouble()) {
-        const double number = value.toDouble();
-        // Whole numbers within the 64-bit range read as integers; others
-        // (fractions, 1e300) as their shortest exact text.
-        const bool inRange = number >= -9223372036854775808.0 && number < 9223372036854775808.0;
-        if (inRange && number == std::trunc(number))
-            return QString::number(static_cast<qint64>(number));
-        return QString::number(number, 'g', 17);
-    }
+    if (value.isDouble())
+        return numberText(value.toDouble());
     return QString();
 }
 
-// An integer from a number or from a decimal text; 0 otherwise.
+// An integer from a number or from a decimal text; 0 for any other text.
 inline int integer(const QJsonValue& value, int fallback = 0)
 {
     if (value.isDouble())
         return value.toInt(fallback);
-    if (value.isString()) {
-        bool ok = false;
-        const int number = value.toString().trimmed().toInt(&ok, 10);
-        return ok ? number : 0;
-    }
+    if (value.isString())
+        return decimalText(value.toString());
     return fallback;
 }
 

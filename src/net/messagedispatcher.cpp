@@ -7,6 +7,7 @@
 #include "net/messagesplitter.h"
 #include "net/netlogging.h"
 #include "net/pendinganswers.h"
+#include "net/projectslistreader.h"
 #include "net/requestqueue.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
@@ -59,6 +60,17 @@ void MessageDispatcher::dispatch(const QString& message)
     // Qt's parser would leak the first value of a repeated member name.
     if (JsonGuard::hasRepeatedMemberName(text)) {
         log(QStringLiteral("jsonerror: repeated member name"), 3);
+        return;
+    }
+    // The projects list, the largest message by far, is read in one pass
+    // when it has its plain form.
+    QVector<ProjectEntry> projects;
+    if (text.contains("\"getProjectStates\"") && ProjectsListReader::read(text, &projects)) {
+        const QString action = QStringLiteral("getProjectStates");
+        if (m_settings->logs(3))
+            log(QStringLiteral("2653 action: ") + action, 3);
+        m_plugin->requestQueue->answered(action);
+        m_projectStates->projectsReply(std::move(projects));
         return;
     }
     QJsonParseError error{};

@@ -122,23 +122,42 @@ void ProjectStates::requestRenderPoints()
 
 void ProjectStates::projectsReply(const QJsonObject& message)
 {
+    mergeList(message.value(QStringLiteral("data")).toObject().value(QStringLiteral("projects")).toArray(), {});
+}
+
+void ProjectStates::projectsReply(QVector<ProjectEntry> entries)
+{
+    mergeList(QJsonArray(), std::move(entries));
+}
+
+void ProjectStates::mergeList(QJsonArray projects, QVector<ProjectEntry> entries)
+{
     // A long list is merged over several turns of the event loop; the
-    // messages behind it wait for its end.
+    // messages behind it wait for its end. The list comes read already, or
+    // as JSON elements read one by one.
     struct Merge
     {
         QJsonArray projects;
+        QVector<ProjectEntry> entries;
+        int size = 0;
         int next = 0;
         bool anyCheck = false;
         KiteProject* last = nullptr;
     };
     auto merge = std::make_shared<Merge>();
-    merge->projects = message.value(QStringLiteral("data")).toObject().value(QStringLiteral("projects")).toArray();
+    merge->size = entries.isEmpty() ? projects.size() : entries.size();
+    merge->projects = std::move(projects);
+    merge->entries = std::move(entries);
     m_cfgFiles.reset();
     InboundQueue* queue = m_plugin->inboundQueue;
     queue->continueWith([this, merge, queue] {
-        while (merge->next < merge->projects.size()) {
-            mergeProject(merge->projects.at(merge->next++).toObject(), merge->anyCheck, merge->last);
-            if (!queue->timeLeft() && merge->next < merge->projects.size())
+        while (merge->next < merge->size) {
+            const int i = merge->next++;
+            if (merge->entries.isEmpty())
+                mergeProject(ProjectEntry::fromJson(merge->projects.at(i).toObject()), merge->anyCheck, merge->last);
+            else
+                mergeProject(merge->entries.at(i), merge->anyCheck, merge->last);
+            if (!queue->timeLeft() && merge->next < merge->size)
                 return false;
         }
         m_cfgFiles.reset();
@@ -177,28 +196,25 @@ void ProjectStates::projectsMerged(bool anyCheck, KiteProject* last)
     }
 }
 
-void ProjectStates::mergeProject(const QJsonObject& element, bool& anyCheck, KiteProject*& last)
+void ProjectStates::mergeProject(const ProjectEntry& element, bool& anyCheck, KiteProject*& last)
 {
-    const QJsonValue enabledValue = element.value(QStringLiteral("download_enabled"));
-    const bool downloadEnabled = JsonRead::present(enabledValue) ? enabledValue.toBool() : true;
+    const bool downloadEnabled = element.downloadEnabled;
     if (!downloadEnabled)
         log(QStringLiteral("1902 (continue), download_enabled == false"), 3);
 
-    QString status = element.value(QStringLiteral("status")).toString();
-    const int teamid = JsonRead::integer(element.value(QStringLiteral("teamid")));
+    QString status = element.status;
+    const int teamid = element.teamid;
     qCDebug(lcProjects) << "1933 teamid1:" << teamid;
-    const bool isTrial = element.value(QStringLiteral("isTrial")).toBool(false);
-    const QJsonValue paidValue = element.value(QStringLiteral("isPaid"));
-    const bool isPaid = JsonRead::present(paidValue) ? paidValue.toBool() : true;
-    const int restartCount = JsonRead::integer(element.value(QStringLiteral("restartDownloadCount")));
-    const QJsonValue serverValue = element.value(QStringLiteral("server_download"));
-    const int serverDownload = JsonRead::present(serverValue) ? JsonRead::integer(serverValue, 1) : 1;
+    const bool isTrial = element.isTrial;
+    const bool isPaid = element.isPaid;
+    const int restartCount = element.restartCount;
+    const int serverDownload = element.serverDownload;
     qCDebug(lcProjects) << "1831 set download server" << serverDownload;
-    const bool queued = element.value(QStringLiteral("queued")).toBool(false);
+    const bool queued = element.queued;
     qCDebug(lcProjects) << "1492 queued:" << queued;
-    const QString name = JsonRead::text(element.value(QStringLiteral("name")));
-    const QString id = JsonRead::text(element.value(QStringLiteral("id")));
-    const QString errorText = element.value(QStringLiteral("error_text")).toString();
+    const QString& name = element.name;
+    const QString& id = element.id;
+    const QString& errorText = element.errorText;
 
     log(QStringLiteral("1397 findJobByName"), 3);
     KiteProject* job = findJobByName(nullptr, name, id);

@@ -5,9 +5,13 @@
 
 #include <memory>
 
+#include "transfers/projectentry.h"
+
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 class KiteProject;
 class KiteSettings;
@@ -31,6 +35,7 @@ public:
     KiteProject* resolveJob(const QJsonObject& message);
 
     void projectsReply(const QJsonObject& message);
+    void projectsReply(QVector<ProjectEntry> entries);
     void projectUploaded(KiteProject* job);
     void jobStateChange(const QJsonObject& message);
     void frameStateChange(const QJsonObject& message, KiteProject* job);
@@ -47,7 +52,8 @@ public:
     int restartRepeatMs = restartDownloadRepeatMs;
 
 private:
-    void mergeProject(const QJsonObject& element, bool& anyCheck, KiteProject*& last);
+    void mergeList(QJsonArray projects, QVector<ProjectEntry> entries);
+    void mergeProject(const ProjectEntry& element, bool& anyCheck, KiteProject*& last);
     // What follows the merge of the whole list.
     void projectsMerged(bool anyCheck, KiteProject* last);
     void requestProgress(KiteProject* job, bool asRequestJob);
