@@ -2,7 +2,7 @@
 
 #include "net/jsonread.h"
 
-#include <rapidjson/document.h>
+#include <rapidjson/reader.h>
 
 #include <cstring>
 
@@ -10,121 +10,243 @@ namespace ProjectsListReader {
 
 namespace {
 
-using Value = rapidjson::Value;
-
-bool is(const Value& key, const char* name)
+// The members of an element the merge reads.
+enum class Member
 {
-    const size_t length = std::strlen(name);
-    return key.GetStringLength() == length && std::memcmp(key.GetString(), name, length) == 0;
-}
+    Other,
+    DownloadEnabled,
+    Status,
+    Teamid,
+    IsTrial,
+    IsPaid,
+    RestartCount,
+    ServerDownload,
+    Queued,
+    Name,
+    Id,
+    ErrorText,
+};
 
-QString string(const Value& value)
+Member memberOf(const char* key, rapidjson::SizeType length)
 {
-    return QString::fromUtf8(value.GetString(), int(value.GetStringLength()));
-}
-
-// Read as Qt's JSON values read: a non-boolean is false, a non-string empty.
-bool boolean(const Value& value)
-{
-    return value.IsBool() && value.GetBool();
-}
-
-QString text(const Value& value)
-{
-    if (value.IsString())
-        return string(value);
-    if (value.IsNumber())
-        return JsonRead::numberText(value.GetDouble());
-    return QString();
-}
-
-int integer(const Value& value, int fallback)
-{
-    if (value.IsNumber())
-        return JsonRead::wholeNumber(value.GetDouble(), fallback);
-    if (value.IsString())
-        return JsonRead::decimalText(string(value));
-    return fallback;
-}
-
-// Only flat elements are read here: a member holding an object or an array
-// is no part of the plain form.
-bool flat(const Value& element)
-{
-    if (!element.IsObject())
-        return false;
-    for (auto member = element.MemberBegin(); member != element.MemberEnd(); ++member) {
-        if (member->value.IsObject() || member->value.IsArray())
-            return false;
+    static const struct
+    {
+        const char* name;
+        Member member;
+    } members[] = {
+        {"download_enabled", Member::DownloadEnabled}, {"status", Member::Status},
+        {"teamid", Member::Teamid},                    {"isTrial", Member::IsTrial},
+        {"isPaid", Member::IsPaid},                    {"restartDownloadCount", Member::RestartCount},
+        {"server_download", Member::ServerDownload},   {"queued", Member::Queued},
+        {"name", Member::Name},                        {"id", Member::Id},
+        {"error_text", Member::ErrorText},
+    };
+    for (const auto& candidate : members) {
+        if (std::strlen(candidate.name) == length && std::memcmp(candidate.name, key, length) == 0)
+            return candidate.member;
     }
-    return true;
+    return Member::Other;
 }
 
-ProjectEntry entry(const Value& element)
+bool same(const char* text, rapidjson::SizeType length, const char* name)
 {
-    ProjectEntry entry;
-    for (auto member = element.MemberBegin(); member != element.MemberEnd(); ++member) {
-        const Value& key = member->name;
-        const Value& value = member->value;
-        if (is(key, "download_enabled")) {
-            if (!value.IsNull())
-                entry.downloadEnabled = boolean(value);
-        } else if (is(key, "status")) {
-            entry.status = value.IsString() ? string(value) : QString();
-        } else if (is(key, "teamid")) {
-            entry.teamid = integer(value, 0);
-        } else if (is(key, "isTrial")) {
-            entry.isTrial = boolean(value);
-        } else if (is(key, "isPaid")) {
-            if (!value.IsNull())
-                entry.isPaid = boolean(value);
-        } else if (is(key, "restartDownloadCount")) {
-            entry.restartCount = integer(value, 0);
-        } else if (is(key, "server_download")) {
-            if (!value.IsNull())
-                entry.serverDownload = integer(value, 1);
-        } else if (is(key, "queued")) {
-            entry.queued = boolean(value);
-        } else if (is(key, "name")) {
-            entry.name = text(value);
-        } else if (is(key, "id")) {
-            entry.id = text(value);
-        } else if (is(key, "error_text")) {
-            entry.errorText = value.IsString() ? string(value) : QString();
+    return std::strlen(name) == length && std::memcmp(text, name, length) == 0;
+}
+
+// One scalar as Qt's JSON values read it: a non-boolean is false, a
+// non-string empty text, a number read to the last digit.
+struct Scalar
+{
+    enum Kind { Null, Bool, Number, String } kind = Null;
+    bool boolean = false;
+    double number = 0;
+    const char* text = nullptr;
+    rapidjson::SizeType length = 0;
+
+    bool isTrue() const { return kind == Bool && boolean; }
+    QString string() const { return kind == String ? QString::fromUtf8(text, int(length)) : QString(); }
+    QString textOrNumber() const { return kind == Number ? JsonRead::numberText(number) : string(); }
+    int integer(int fallback) const
+    {
+        if (kind == Number)
+            return JsonRead::wholeNumber(number, fallback);
+        if (kind == String)
+            return JsonRead::decimalText(string());
+        return fallback;
+    }
+};
+
+void apply(ProjectEntry& entry, Member member, const Scalar& value)
+{
+    switch (member) {
+    case Member::DownloadEnabled:
+        if (value.kind != Scalar::Null)
+            entry.downloadEnabled = value.isTrue();
+        break;
+    case Member::Status: entry.status = value.string(); break;
+    case Member::Teamid: entry.teamid = value.integer(0); break;
+    case Member::IsTrial: entry.isTrial = value.isTrue(); break;
+    case Member::IsPaid:
+        if (value.kind != Scalar::Null)
+            entry.isPaid = value.isTrue();
+        break;
+    case Member::RestartCount: entry.restartCount = value.integer(0); break;
+    case Member::ServerDownload:
+        if (value.kind != Scalar::Null)
+            entry.serverDownload = value.integer(1);
+        break;
+    case Member::Queued: entry.queued = value.isTrue(); break;
+    case Member::Name: entry.name = value.textOrNumber(); break;
+    case Member::Id: entry.id = value.textOrNumber(); break;
+    case Member::ErrorText: entry.errorText = value.string(); break;
+    case Member::Other: break;
+    }
+}
+
+// Follows the plain form level by level; any other shape stops the parse.
+class Handler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Handler>
+{
+public:
+    explicit Handler(QVector<ProjectEntry>* entries)
+        : m_entries(entries)
+    {
+    }
+
+    bool complete() const { return m_level == Level::Done && m_action && m_projects; }
+
+    bool StartObject()
+    {
+        switch (m_level) {
+        case Level::Start: m_level = Level::Root; return true;
+        case Level::Root: return take(RootKey::Data, Level::Data);
+        case Level::List:
+            m_entry = ProjectEntry();
+            m_level = Level::Element;
+            return true;
+        default: return false;
         }
     }
-    return entry;
-}
+    bool EndObject(rapidjson::SizeType)
+    {
+        switch (m_level) {
+        case Level::Root: m_level = Level::Done; return true;
+        case Level::Data: m_level = Level::Root; return true;
+        case Level::Element:
+            m_entries->append(m_entry);
+            m_level = Level::List;
+            return true;
+        default: return false;
+        }
+    }
+    bool StartArray()
+    {
+        if (m_level != Level::Data || m_dataKey != DataKey::Projects || m_projects)
+            return false;
+        m_level = Level::List;
+        return true;
+    }
+    bool EndArray(rapidjson::SizeType)
+    {
+        if (m_level != Level::List)
+            return false;
+        m_projects = true;
+        m_level = Level::Data;
+        return true;
+    }
+    bool Key(const char* text, rapidjson::SizeType length, bool)
+    {
+        switch (m_level) {
+        case Level::Root:
+            m_rootKey = same(text, length, "action") ? RootKey::Action
+                : same(text, length, "data")         ? RootKey::Data
+                                                     : RootKey::Other;
+            return m_rootKey != RootKey::Other;
+        case Level::Data:
+            m_dataKey = same(text, length, "projects") ? DataKey::Projects : DataKey::Other;
+            return m_dataKey == DataKey::Projects;
+        case Level::Element: m_member = memberOf(text, length); return true;
+        default: return false;
+        }
+    }
+
+    bool Null() { return scalar(Scalar{}); }
+    bool Bool(bool b)
+    {
+        Scalar value;
+        value.kind = Scalar::Bool;
+        value.boolean = b;
+        return scalar(value);
+    }
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool)
+    {
+        // Read as Qt reads numbers; one out of a double's range leaves the
+        // text to Qt's parser, which refuses it.
+        bool ok = false;
+        Scalar value;
+        value.kind = Scalar::Number;
+        value.number = QByteArray::fromRawData(text, int(length)).toDouble(&ok);
+        return ok && scalar(value);
+    }
+    bool String(const char* text, rapidjson::SizeType length, bool)
+    {
+        Scalar value;
+        value.kind = Scalar::String;
+        value.text = text;
+        value.length = length;
+        if (m_level == Level::Root && m_rootKey == RootKey::Action)
+            return !m_action && same(text, length, "getProjectStates") && (m_action = true);
+        return scalar(value);
+    }
+
+private:
+    enum class Level { Start, Root, Data, List, Element, Done };
+    enum class RootKey { Other, Action, Data };
+    enum class DataKey { Other, Projects };
+
+    bool take(RootKey key, Level next)
+    {
+        if (m_rootKey != key || m_data)
+            return false;
+        m_data = true;
+        m_level = next;
+        return true;
+    }
+    // Scalars belong in elements only.
+    bool scalar(const Scalar& value)
+    {
+        if (m_level != Level::Element)
+            return false;
+        apply(m_entry, m_member, value);
+        return true;
+    }
+
+    QVector<ProjectEntry>* m_entries;
+    ProjectEntry m_entry;
+    Level m_level = Level::Start;
+    RootKey m_rootKey = RootKey::Other;
+    DataKey m_dataKey = DataKey::Other;
+    Member m_member = Member::Other;
+    bool m_action = false;
+    bool m_data = false;
+    bool m_projects = false;
+};
 
 } // namespace
 
 bool read(const QByteArray& text, QVector<ProjectEntry>* entries)
 {
-    // Strings are checked as UTF-8 and numbers read to the last digit, as
-    // Qt's parser does; iterative, so that deep nesting cannot exhaust the stack.
-    constexpr unsigned flags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag
+    // Strings are checked as UTF-8, as Qt's parser does; numbers come as
+    // their text, read above as Qt reads them; iterative, so that nesting
+    // cannot exhaust the stack.
+    constexpr unsigned flags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag
         | rapidjson::kParseIterativeFlag;
-    rapidjson::Document document;
-    document.Parse<flags>(text.constData(), size_t(text.size()));
-    if (document.HasParseError() || !document.IsObject() || document.MemberCount() != 2)
+    QVector<ProjectEntry> read;
+    Handler handler(&read);
+    rapidjson::Reader reader;
+    rapidjson::MemoryStream stream(text.constData(), size_t(text.size()));
+    if (reader.Parse<flags>(stream, handler).IsError() || !handler.complete())
         return false;
-    const auto action = document.FindMember("action");
-    const auto data = document.FindMember("data");
-    if (action == document.MemberEnd() || !action->value.IsString() || !is(action->value, "getProjectStates")
-        || data == document.MemberEnd() || !data->value.IsObject() || data->value.MemberCount() != 1)
-        return false;
-    const auto projects = data->value.FindMember("projects");
-    if (projects == data->value.MemberEnd() || !projects->value.IsArray())
-        return false;
-    const Value& list = projects->value;
-    for (const Value& element : list.GetArray()) {
-        if (!flat(element))
-            return false;
-    }
-    entries->clear();
-    entries->reserve(int(list.Size()));
-    for (const Value& element : list.GetArray())
-        entries->append(entry(element));
+    *entries = std::move(read);
     return true;
 }
 
