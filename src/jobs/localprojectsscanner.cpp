@@ -4,6 +4,7 @@
 #include "jobs/jobindex.h"
 #include "jobs/jobnames.h"
 #include "jobs/kiteproject.h"
+#include "net/jsonread.h"
 #include "settings/kitesettings.h"
 #include "transfers/uploadfile.h"
 
@@ -45,7 +46,7 @@ void LocalProjectsScanner::scanProjectsSlot(QJsonArray fileNames, int serverNumb
     for (const QJsonValue& entry : qAsConst(fileNames)) {
         const QJsonObject remote = entry.toObject();
         serverFiles[remote.value(QStringLiteral("file")).toString()].append(
-            static_cast<qint64>(remote.value(QStringLiteral("size")).toDouble()));
+            JsonRead::wholeInteger64(remote.value(QStringLiteral("size")).toDouble()));
     }
 
     scanLocalJobs(reader, userFolder);

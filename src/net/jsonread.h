@@ -20,6 +20,15 @@ inline QString numberText(double number)
     return QString::number(number, 'g', 17);
 }
 
+// A number as a 64-bit integer, its fraction dropped; -1 beyond that range,
+// which no size or count of this system reaches.
+inline qint64 wholeInteger64(double number)
+{
+    if (number >= -9223372036854775808.0 && number < 9223372036854775808.0)
+        return static_cast<qint64>(number);
+    return -1;
+}
+
 // A number as an int: whole numbers within the int range; fallback otherwise.
 inline int wholeNumber(double number, int fallback)
 {

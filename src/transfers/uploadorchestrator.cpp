@@ -30,11 +30,11 @@ QString flag(bool value)
 }
 
 // A size from the server: a JSON number (or a decimal text) as a 64-bit
-// integer; anything else is 0.
+// integer; -1 for a number beyond that range; anything else is 0.
 qint64 sizeOf(const QJsonValue& value)
 {
     if (value.isDouble())
-        return static_cast<qint64>(value.toDouble());
+        return JsonRead::wholeInteger64(value.toDouble());
     if (value.isString()) {
         bool ok = false;
         const qint64 size = value.toString().trimmed().toLongLong(&ok);
