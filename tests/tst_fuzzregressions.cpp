@@ -220,6 +220,7 @@ void TestFuzzRegressions::projectsListReadAlike_data()
     QTest::newRow("no members") << QByteArray("{}") << true;
     QTest::newRow("nested: the general way") << QByteArray(R"({"name":"a","extra":{"x":[1]}})") << false;
     QTest::newRow("not an object: the general way") << QByteArray(R"("shot")") << false;
+    QTest::newRow("a name given twice: the general way") << QByteArray(R"({"name":"a","x":1,"n\u0061me":"b"})") << false;
 }
 
 void TestFuzzRegressions::projectsListReadAlike()

@@ -57,11 +57,6 @@ void MessageDispatcher::dispatch(const QString& message)
     }
 
     const QByteArray text = MessageSplitter::lastObject(message).toUtf8();
-    // Qt's parser would leak the first value of a repeated member name.
-    if (JsonGuard::hasRepeatedMemberName(text)) {
-        log(QStringLiteral("jsonerror: repeated member name"), 3);
-        return;
-    }
     // The projects list, the largest message by far, is read in one pass
     // when it has its plain form.
     QVector<ProjectEntry> projects;
@@ -71,6 +66,11 @@ void MessageDispatcher::dispatch(const QString& message)
             log(QStringLiteral("2653 action: ") + action, 3);
         m_plugin->requestQueue->answered(action);
         m_projectStates->projectsReply(std::move(projects));
+        return;
+    }
+    // Qt's parser would leak the first value of a repeated member name.
+    if (JsonGuard::hasRepeatedMemberName(text)) {
+        log(QStringLiteral("jsonerror: repeated member name"), 3);
         return;
     }
     QJsonParseError error{};

@@ -2,6 +2,8 @@
 
 #include "net/jsonread.h"
 
+#include <QVarLengthArray>
+
 #include <rapidjson/reader.h>
 
 #include <cstring>
@@ -46,6 +48,17 @@ Member memberOf(const char* key, rapidjson::SizeType length)
             return candidate.member;
     }
     return Member::Other;
+}
+
+// A member name's fingerprint (FNV-1a), to tell repeated names apart.
+quint64 fingerprint(const char* text, rapidjson::SizeType length)
+{
+    quint64 hash = 14695981039346656037ULL;
+    for (rapidjson::SizeType i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(text[i]);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
 }
 
 bool same(const char* text, rapidjson::SizeType length, const char* name)
@@ -121,6 +134,7 @@ public:
         case Level::Root: return take(RootKey::Data, Level::Data);
         case Level::List:
             m_entry = ProjectEntry();
+            m_names.clear();
             m_level = Level::Element;
             return true;
         default: return false;
@@ -164,7 +178,17 @@ public:
         case Level::Data:
             m_dataKey = same(text, length, "projects") ? DataKey::Projects : DataKey::Other;
             return m_dataKey == DataKey::Projects;
-        case Level::Element: m_member = memberOf(text, length); return true;
+        case Level::Element: {
+            // A name given twice is refused, as for every message; a
+            // fingerprint shared by two names only sends the list the
+            // general way.
+            const quint64 name = fingerprint(text, length);
+            if (m_names.contains(name))
+                return false;
+            m_names.append(name);
+            m_member = memberOf(text, length);
+            return true;
+        }
         default: return false;
         }
     }
@@ -222,6 +246,7 @@ private:
 
     QVector<ProjectEntry>* m_entries;
     ProjectEntry m_entry;
+    QVarLengthArray<quint64, 16> m_names; // of the element being read
     Level m_level = Level::Start;
     RootKey m_rootKey = RootKey::Other;
     DataKey m_dataKey = DataKey::Other;
