@@ -89,6 +89,24 @@ struct Scalar
     }
 };
 
+// The states a list repeats for every job share one text each.
+QString stateText(const Scalar& value)
+{
+    static const QString states[] = {
+        QStringLiteral("QUEUED"),    QStringLiteral("RENDERING"), QStringLiteral("RENDERED"),
+        QStringLiteral("PAUSED"),    QStringLiteral("UPLOADING"), QStringLiteral("RENDERABLE"),
+        QStringLiteral("ERROR_UPL"), QStringLiteral("ERROR_REND"), QStringLiteral("NONE"),
+    };
+    if (value.kind == Scalar::String) {
+        for (const QString& state : states) {
+            if (state.size() == int(value.length)
+                && QLatin1String(value.text, int(value.length)) == state)
+                return state;
+        }
+    }
+    return value.string();
+}
+
 void apply(ProjectEntry& entry, Member member, const Scalar& value)
 {
     switch (member) {
@@ -96,7 +114,7 @@ void apply(ProjectEntry& entry, Member member, const Scalar& value)
         if (value.kind != Scalar::Null)
             entry.downloadEnabled = value.isTrue();
         break;
-    case Member::Status: entry.status = value.string(); break;
+    case Member::Status: entry.status = stateText(value); break;
     case Member::Teamid: entry.teamid = value.integer(0); break;
     case Member::IsTrial: entry.isTrial = value.isTrue(); break;
     case Member::IsPaid:

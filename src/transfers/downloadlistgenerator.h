@@ -33,7 +33,7 @@ public:
     // event loop and, while they keep coming, one every passIntervalMs: a
     // burst of events costs a few passes, not one per event.
     static constexpr int passIntervalMs = 500;
-    static constexpr int sliceMs = 20;
+    static constexpr int sliceMs = 5;
     void requestPass();
     // The next requestPass() is on behalf of this job only: the pass looks
     // at it alone (unless a whole pass is due anyway).
