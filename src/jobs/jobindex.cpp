@@ -14,7 +14,7 @@ JobIndex::JobIndex(const QList<KiteProject*>& jobs)
 void JobIndex::catchUp()
 {
     const bool sameList = m_indexed <= m_jobs.size()
-        && (m_indexed == 0 || m_positions.value(m_jobs.at(m_indexed - 1), -1) == m_indexed - 1);
+        && (m_indexed == 0 || m_jobs.at(m_indexed - 1) == m_lastIndexed);
     if (!sameList) {
         m_byName.clear();
         m_byId.clear();
@@ -31,6 +31,7 @@ void JobIndex::catchUp()
         add(m_byId, job->jobId, {m_indexed, job});
         addOutputFolders({m_indexed, job});
     }
+    m_lastIndexed = m_indexed > 0 ? m_jobs.at(m_indexed - 1) : nullptr;
 }
 
 QString JobIndex::folderKey(const QString& folder)

@@ -5,7 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
-#include <QVector>
+#include <QVarLengthArray>
 
 class KiteProject;
 
@@ -49,7 +49,8 @@ private:
         int position;
         KiteProject* job;
     };
-    using Entries = QVector<Entry>;
+    // Nearly every key has one job: it is kept in the hash's own node.
+    using Entries = QVarLengthArray<Entry, 1>;
 
     void catchUp();
     void add(QHash<QString, Entries>& index, const QString& key, const Entry& entry);
@@ -67,4 +68,5 @@ private:
     QHash<QString, Entries> m_byOutputFolder;
     QHash<const KiteProject*, int> m_positions;
     int m_indexed = 0;
+    const KiteProject* m_lastIndexed = nullptr; // the job at m_indexed - 1
 };

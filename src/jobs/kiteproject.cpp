@@ -50,9 +50,14 @@ KiteProject::~KiteProject()
     delete jobMenu;
 }
 
+bool KiteProject::logs(int level) const
+{
+    return kiteSettings && kiteSettings->logs(level);
+}
+
 void KiteProject::log(const QString& text, int level) const
 {
-    if (kiteSettings && kiteSettings->logs(level))
+    if (logs(level))
         kiteSettings->writeToLog(name + text, level);
 }
 
@@ -175,7 +180,8 @@ void KiteProject::setDirsCreated(bool created)
 void KiteProject::assignState(QString newState)
 {
     stateAssigned = true;
-    log(QStringLiteral(": 1077 assignState: ") + newState);
+    if (logs(3))
+        log(QStringLiteral(": 1077 assignState: ") + newState);
 
     if (newState == QLatin1String("UPLOADING")) {
         if (!isUploadPaused && !isUploading && !isReadyForUpload && isLocal) {
@@ -594,9 +600,10 @@ void KiteProject::setDownloadError()
 
 void KiteProject::setDownloadFinished()
 {
-    log(QStringLiteral(": setDownloadFinished, testType: ") + testType
-        + QStringLiteral(" isUploadTest: ") + QString::number(isUploadTest)
-        + QStringLiteral(" isDownloadTest: ") + QString::number(isDownloadTest));
+    if (logs(3))
+        log(QStringLiteral(": setDownloadFinished, testType: ") + testType
+            + QStringLiteral(" isUploadTest: ") + QString::number(isUploadTest)
+            + QStringLiteral(" isDownloadTest: ") + QString::number(isDownloadTest));
 
     if (!downloadFinishedSent && kiteSettings && !kiteSettings->adminMode) {
         downloadFinishedSent = true;

@@ -282,6 +282,9 @@ private:
 
     // Log lines of the job start with its name.
     void log(const QString& text, int level = 3) const;
+    // Whether a line of `level` is written: a line built from parts is
+    // built only then.
+    bool logs(int level) const;
 
     // The entries of the sub-menu, in menu order.
     enum class MenuEntry : quint8 {

@@ -152,6 +152,10 @@ void KiteProject::setStatusText(const QString& suffix)
     // Whatever the line shows now, it is no longer a rendering text set
     // before (setRendering notes its own after this).
     m_renderText = -1;
+    // The same line again is left as it is, without building it anew.
+    const QString shown = jobAction->text();
+    if (shown.size() == name.size() + suffix.size() && shown.startsWith(name) && shown.endsWith(suffix))
+        return;
     jobAction->setText(name + suffix);
 }
 

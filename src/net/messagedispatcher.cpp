@@ -49,6 +49,19 @@ bool MessageDispatcher::isApplicationRequest(const QString& action)
     return requests.contains(action);
 }
 
+bool MessageDispatcher::projectsListRead(const QByteArray& text)
+{
+    QVector<ProjectEntry> projects;
+    if (!text.contains("\"getProjectStates\"") || !ProjectsListReader::read(text, &projects))
+        return false;
+    const QString action = QStringLiteral("getProjectStates");
+    if (m_settings->logs(3))
+        log(QStringLiteral("2653 action: ") + action, 3);
+    m_plugin->requestQueue->answered(action);
+    m_projectStates->projectsReply(std::move(projects));
+    return true;
+}
+
 void MessageDispatcher::dispatch(const QString& message)
 {
     if (m_settings->exitingApplication) {
@@ -56,17 +69,17 @@ void MessageDispatcher::dispatch(const QString& message)
         return;
     }
 
-    const QByteArray text = MessageSplitter::lastObject(message).toUtf8();
     // The projects list, the largest message by far, is read in one pass
-    // when it has its plain form.
-    QVector<ProjectEntry> projects;
-    if (text.contains("\"getProjectStates\"") && ProjectsListReader::read(text, &projects)) {
-        const QString action = QStringLiteral("getProjectStates");
-        if (m_settings->logs(3))
-            log(QStringLiteral("2653 action: ") + action, 3);
-        m_plugin->requestQueue->answered(action);
-        m_projectStates->projectsReply(std::move(projects));
+    // when it has its plain form. That form is one object, so the search for
+    // the last of several objects is left to the other messages.
+    QByteArray text = message.toUtf8();
+    if (projectsListRead(text))
         return;
+    const QString last = MessageSplitter::lastObject(message);
+    if (last.size() != message.size()) {
+        text = last.toUtf8();
+        if (projectsListRead(text))
+            return;
     }
     // Qt's parser would leak the first value of a repeated member name.
     if (JsonGuard::hasRepeatedMemberName(text)) {

@@ -29,6 +29,9 @@ public:
     static bool isApplicationRequest(const QString& action);
 
 private:
+    // Reads `text` as the projects list in its plain form and hands the list
+    // on; false when it is not that list in that form.
+    bool projectsListRead(const QByteArray& text);
     void applicationRequest(const QString& action, const QJsonObject& data, KiteProject* job);
     void openLinkWithToken(const QJsonObject& message);
     void log(const QString& message, int level);

@@ -2,26 +2,23 @@
 
 QString MessageSplitter::lastObject(const QString& text)
 {
-    bool inString = false;
-    bool escaped = false;
+    // One pass over the UTF-16 units; the projects list runs to megabytes,
+    // so the inside of a string is skipped in a loop of its own.
+    const ushort* units = text.utf16();
+    const int size = text.size();
     bool firstObject = true;
     int depth = 0;
     int start = 0;
 
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == QLatin1Char('\\'))
-                escaped = true;
-            else if (c == QLatin1Char('"'))
-                inString = false;
-            continue;
-        }
-        if (c == QLatin1Char('"')) {
-            inString = true;
-        } else if (c == QLatin1Char('{')) {
+    for (int i = 0; i < size; ++i) {
+        const ushort c = units[i];
+        if (c == '"') {
+            // To the closing quote; an escaped character is passed over.
+            for (++i; i < size && units[i] != '"'; ++i) {
+                if (units[i] == '\\')
+                    ++i;
+            }
+        } else if (c == '{') {
             if (depth == 0) {
                 if (firstObject)
                     firstObject = false;
@@ -29,7 +26,7 @@ QString MessageSplitter::lastObject(const QString& text)
                     start = i;
             }
             ++depth;
-        } else if (c == QLatin1Char('}')) {
+        } else if (c == '}') {
             --depth;
         }
     }

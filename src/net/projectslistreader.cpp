@@ -164,7 +164,7 @@ public:
         case Level::Root: m_level = Level::Done; return true;
         case Level::Data: m_level = Level::Root; return true;
         case Level::Element:
-            m_entries->append(m_entry);
+            m_entries->append(std::move(m_entry));
             m_level = Level::List;
             return true;
         default: return false;
