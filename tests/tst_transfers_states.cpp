@@ -149,6 +149,26 @@ private slots:
             QVERIFY(infoOf(poll) != "jobstatechange");
     }
 
+    // The projects folder's cfg files are read over several slices as well,
+    // all of them before the message behind the folder's listing.
+    void folderScanComesBeforeTheMessagesBehindIt()
+    {
+        InboundQueue* queue = m_client->plugin->inboundQueue;
+        queue->setSliceMs(0);
+        for (const char* name : {"a", "b", "c"})
+            m_client->writeJob(name, {"renderer=vray"}, false);
+        const auto text = [](const QJsonObject& o) { return QString::fromUtf8(QJsonDocument(o).toJson()); };
+        queue->take(text({{"action", "getProjectFolderContents"}, {"data", QJsonArray()}, {"serverNumberUpload", 1}}));
+        QVERIFY(!queue->isIdle());
+        queue->take(text(projectsReply({QJsonObject{{"name", "c"}, {"id", "3"}, {"status", "RENDERING"}}})));
+        QTRY_VERIFY(queue->isIdle());
+        QStringList jobs;
+        for (const KiteProject* job : qAsConst(m_client->settings->jobList))
+            jobs << job->name + '/' + job->jobId;
+        QCOMPARE(jobs, (QStringList{"a/", "b/", "c/3"}));
+        QCOMPARE(m_client->sent("getProjectStates").size(), 1);
+    }
+
     void sameReplyAgainChangesNothing_data()
     {
         QTest::addColumn<QString>("status");

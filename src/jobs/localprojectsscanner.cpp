@@ -4,6 +4,7 @@
 #include "jobs/jobindex.h"
 #include "jobs/jobnames.h"
 #include "jobs/kiteproject.h"
+#include "net/inboundqueue.h"
 #include "net/jsonread.h"
 #include "settings/kitesettings.h"
 #include "transfers/uploadfile.h"
@@ -28,6 +29,11 @@ LocalProjectsScanner::LocalProjectsScanner(KiteSettings* settings, QObject* pare
 {
 }
 
+void LocalProjectsScanner::setInboundQueue(InboundQueue* queue)
+{
+    m_queue = queue;
+}
+
 void LocalProjectsScanner::log(const QString& message, int level)
 {
     kiteSettings->writeToLog(message, level);
@@ -38,29 +44,41 @@ void LocalProjectsScanner::scanProjectsSlot(QJsonArray fileNames, int serverNumb
     if (kiteSettings->logs(3))
         log(QStringLiteral("LocalProjectsScanner::scanProjectsSlot(QJsonArray remoteFileNames) ")
             + QString::fromUtf8(QJsonDocument(fileNames).toJson(QJsonDocument::Compact)));
-    auto* reader = new CfgReader(kiteSettings, this);
-    const QString userFolder = kiteSettings->localProjectsFolder + QLatin1Char('/') + kiteSettings->username;
+    auto scan = std::make_shared<Scan>();
+    scan->reader = new CfgReader(kiteSettings, this);
+    scan->userFolder = kiteSettings->localProjectsFolder + QLatin1Char('/') + kiteSettings->username;
+    scan->serverNumberUpload = serverNumberUpload;
 
     // The server's files by name, with the sizes of every entry of that name.
-    ServerFiles serverFiles;
     for (const QJsonValue& entry : qAsConst(fileNames)) {
         const QJsonObject remote = entry.toObject();
-        serverFiles[remote.value(QStringLiteral("file")).toString()].append(
+        scan->serverFiles[remote.value(QStringLiteral("file")).toString()].append(
             JsonRead::wholeInteger64(remote.value(QStringLiteral("size")).toDouble()));
     }
+    scan->files = QDir(scan->userFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    scan->present = QSet<QString>(scan->files.cbegin(), scan->files.cend());
 
-    scanLocalJobs(reader, userFolder);
-    markCheckedJobsUploaded(serverFiles);
-    emit getProjectStatesSignal();
-    uploadCandidatePass(serverFiles, serverNumberUpload, userFolder);
-    reader->deleteLater();
+    // Thousands of cfg files are read over several turns of the event loop;
+    // the server's messages behind this one wait for the scan's end.
+    const InboundQueue::Continuation work = [this, scan] {
+        if (!scanLocalJobs(*scan))
+            return false;
+        markCheckedJobsUploaded(scan->serverFiles);
+        emit getProjectStatesSignal();
+        uploadCandidatePass(scan->serverFiles, scan->serverNumberUpload, scan->userFolder);
+        scan->reader->deleteLater();
+        return true;
+    };
+    if (m_queue)
+        m_queue->continueWith(work);
+    else
+        work();
 }
 
-void LocalProjectsScanner::scanLocalJobs(CfgReader* reader, const QString& userFolder)
+bool LocalProjectsScanner::scanLocalJobs(Scan& scan)
 {
-    const QStringList files = QDir(userFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    const QSet<QString> present(files.cbegin(), files.cend());
-    for (const QString& fileName : files) {
+    while (scan.next < scan.files.size()) {
+        const QString& fileName = scan.files.at(scan.next++);
         if (!fileName.endsWith(QLatin1String("cfg")))
             continue;
         const QString name = fileName.left(fileName.size() - 4);
@@ -70,7 +88,7 @@ void LocalProjectsScanner::scanLocalJobs(CfgReader* reader, const QString& userF
         if (job) {
             log(QStringLiteral("local found jobNameFromFile: ") + name);
             if (!job->isUploading && !job->isUploadPaused && !job->waitingForCheckFiles)
-                reader->readJobConfig(job, true, false);
+                scan.reader->readJobConfig(job, true, false);
         } else {
             log(QStringLiteral(": local job not found, create job ") + name);
             job = new KiteProject(kiteSettings, name, QString(), kiteSettings);
@@ -84,14 +102,17 @@ void LocalProjectsScanner::scanLocalJobs(CfgReader* reader, const QString& userF
         }
 
         // A job is local only with its scene package beside the cfg.
-        const bool hasScene = JobNames::isUsableAsFileName(name) && present.contains(name);
+        const bool hasScene = JobNames::isUsableAsFileName(name) && scan.present.contains(name);
         if (hasScene) {
             job->isLocal = true;
         } else {
             job->isLocal = false;
             job->isMarkedForUpload = false;
         }
+        if (m_queue && !m_queue->timeLeft() && scan.next < scan.files.size())
+            return false;
     }
+    return true;
 }
 
 void LocalProjectsScanner::markCheckedJobsUploaded(const ServerFiles& serverFiles)

@@ -3,9 +3,13 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
 #include <QVector>
 
 class CfgReader;
+class InboundQueue;
 class KiteProject;
 class KiteSettings;
 
@@ -21,6 +25,10 @@ public:
 
     KiteSettings* kiteSettings = nullptr;
 
+    // The queue of the server's messages: with it, a scan of many cfg files
+    // goes over several of its slices; without it, the scan runs at once.
+    void setInboundQueue(InboundQueue* queue);
+
 signals:
     void jobForUploadSignal(KiteProject* jobForUpload);
     void currentJobNameSignal(QString currentJobName);
@@ -31,10 +39,24 @@ public slots:
     void scanProjectsSlot(QJsonArray fileNames, int serverNumberUpload);
 
 private:
-    void scanLocalJobs(CfgReader* reader, const QString& userFolder);
     // The server's listing: file name -> the sizes of the entries of that name.
     using ServerFiles = QHash<QString, QVector<qint64>>;
+    struct Scan
+    {
+        CfgReader* reader = nullptr;
+        QString userFolder;
+        ServerFiles serverFiles;
+        int serverNumberUpload = 0;
+        QStringList files; // of the user's projects folder, by name
+        QSet<QString> present;
+        int next = 0; // the next of `files` to look at
+    };
+    // Creates or refreshes the job of each cfg file; false when the slice
+    // ended before the last file.
+    bool scanLocalJobs(Scan& scan);
     void markCheckedJobsUploaded(const ServerFiles& serverFiles);
     void uploadCandidatePass(const ServerFiles& serverFiles, int serverNumberUpload, const QString& userFolder);
     void log(const QString& message, int level = 3);
+
+    QPointer<InboundQueue> m_queue;
 };

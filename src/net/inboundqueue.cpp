@@ -32,6 +32,11 @@ void InboundQueue::takeNow(const QString& message)
 void InboundQueue::continueWith(Continuation work)
 {
     m_continuation = std::move(work);
+    // Handed in from outside a message's handling: it gets a turn of its own.
+    if (!m_working && !m_turnTimer.isActive()) {
+        m_slice.start();
+        m_turnTimer.start();
+    }
 }
 
 void InboundQueue::nextTurn()

@@ -168,6 +168,7 @@ void PluginNetConnection::setKiteSettings(KiteSettings* settings)
     logUpload = new LogUpload(this, kiteSettings);
     messageDispatcher = new MessageDispatcher(this, kiteSettings, accountHandlers, projectStates);
     inboundQueue = new InboundQueue([this](const QString& message) { messageDispatcher->dispatch(message); }, this);
+    localProjectsScanner->setInboundQueue(inboundQueue);
     pendingAnswers = new PendingAnswers(
         [this](const QString& action, const QJsonObject& data, KiteProject* job, const QString& custom,
                const QString& customAction) { makeRequest(action, data, job, custom, customAction); },
