@@ -235,8 +235,13 @@ public:
         value.kind = Scalar::String;
         value.text = text;
         value.length = length;
-        if (m_level == Level::Root && m_rootKey == RootKey::Action)
-            return !m_action && same(text, length, "getProjectStates") && (m_action = true);
+        if (m_level == Level::Root && m_rootKey == RootKey::Action) {
+            // One action, and it is this one; anything else goes Qt's way.
+            if (m_action || !same(text, length, "getProjectStates"))
+                return false;
+            m_action = true;
+            return true;
+        }
         return scalar(value);
     }
 
