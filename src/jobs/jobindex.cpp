@@ -100,11 +100,14 @@ const JobIndex::Entry* JobIndex::first(QHash<QString, Entries>& index, const QSt
     if (found == index.end())
         return nullptr;
     Entries& entries = found.value();
+    // The hash's own key, equal to `key`: a job indexed under it shares its
+    // text, so the comparison below need not read the text again.
+    const QString& indexed = found.key();
     for (int i = 0; i < entries.size();) {
         const KiteProject* job = entries.at(i).job;
         // A job deleted for good is found by no look-up again; one that has
         // another name or id now is indexed under that one.
-        if (job->isDeletedLocal || (byName ? job->name != key : job->jobId != key)) {
+        if (job->isDeletedLocal || (byName ? job->name != indexed : job->jobId != indexed)) {
             entries.remove(i);
             continue;
         }
