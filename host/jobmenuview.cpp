@@ -23,7 +23,7 @@ JobMenuView::JobMenuView(KiteSettings* settings, QTextStream& out, QObject* pare
     m_menu.setTitle(tr("Render jobs"));
     m_updateTimer.setSingleShot(true);
     m_updateTimer.setInterval(0);
-    connect(&m_updateTimer, &QTimer::timeout, this, &JobMenuView::applyChanges);
+    connect(&m_updateTimer, &QTimer::timeout, this, [this] { applyChanges(false); });
     connect(&m_menu, &QMenu::aboutToShow, this, &JobMenuView::prepareSubMenus);
 }
 
@@ -42,19 +42,21 @@ void JobMenuView::updateNow()
 {
     if (m_updateTimer.isActive() || m_jobsSeen < m_settings->jobList.size()) {
         m_updateTimer.stop();
-        applyChanges();
+        applyChanges(true);
     }
 }
 
-void JobMenuView::applyChanges()
+void JobMenuView::applyChanges(bool whole)
 {
     QElapsedTimer clock;
     clock.start();
     ++m_updateCount;
     // The job list only grows: what is past the jobs seen so far is new.
+    // Each entry added costs a walk over the menu's entries, so tens of
+    // thousands of new jobs join over several turns of the event loop.
     const QList<KiteProject*>& jobs = m_settings->jobList;
     const int firstNew = m_jobsSeen;
-    for (; m_jobsSeen < jobs.size(); ++m_jobsSeen)
+    for (; m_jobsSeen < jobs.size() && (whole || clock.elapsed() < sliceMs); ++m_jobsSeen)
         watch(jobs.at(m_jobsSeen));
 
     int removed = 0;
@@ -82,6 +84,10 @@ void JobMenuView::applyChanges()
         m_out.flush();
     qCDebug(lcJobMenu) << "menu update" << m_updateCount << ":" << (m_jobsSeen - firstNew) << "new jobs,"
                        << changed.size() << "changed entries," << removed << "removed, in" << clock.elapsed() << "ms";
+    if (m_jobsSeen < jobs.size()) {
+        scheduleUpdate(); // the other new jobs on the next turn
+        return;
+    }
     emit updated();
 }
 

@@ -42,7 +42,7 @@ public slots:
     void rebuild();
 
 signals:
-    // The menu was brought up to date.
+    // The menu was brought up to date (with every job of the list).
     void updated();
 
 private:
@@ -57,11 +57,15 @@ private:
     void scheduleUpdate();
     // Pending changes now, instead of on the next turn of the event loop.
     void updateNow();
-    void applyChanges();
+    // Brings the menu up to date; unless `whole`, new jobs are added for
+    // sliceMs and the rest on later turns.
+    void applyChanges(bool whole);
     void watch(KiteProject* job);
     void entryChanged(QAction* action);
     // Has every listed job make its sub-menu.
     void prepareSubMenus();
+
+    static constexpr int sliceMs = 8;
 
     KiteSettings* m_settings;
     QTextStream& m_out;

@@ -222,6 +222,18 @@ private slots:
         QVERIFY(!job->appendToConfig(QStringLiteral("x=1")));
     }
 
+    // The projects folder is read in the order it always was: QDir's by name.
+    void projectsFolderReadByName()
+    {
+        const QString folder = f.userFolder();
+        for (const char* name : {"b.cfg", "B.cfg", "a", "A b.cfg", "\xc3\x84.cfg", "z.cfg", ".hidden.cfg", "10.cfg", "9.cfg"})
+            JobFixture::writeFile(folder + '/' + QString::fromUtf8(name), "x");
+        QVERIFY(QDir().mkpath(folder + "/dir.cfg"));
+        const QStringList expected = QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+        QCOMPARE(expected.size(), 8);
+        QCOMPARE(JobNames::filesByName(folder), expected);
+    }
+
     void namesThatAreNotFileNames()
     {
         // Cfgs a joined path would reach, and a folder the shortcut of ".." would replace.

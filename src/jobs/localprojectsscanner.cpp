@@ -55,7 +55,7 @@ void LocalProjectsScanner::scanProjectsSlot(QJsonArray fileNames, int serverNumb
         scan->serverFiles[remote.value(QStringLiteral("file")).toString()].append(
             JsonRead::wholeInteger64(remote.value(QStringLiteral("size")).toDouble()));
     }
-    scan->files = QDir(scan->userFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    scan->files = JobNames::filesByName(scan->userFolder);
     scan->present = QSet<QString>(scan->files.cbegin(), scan->files.cend());
 
     // Thousands of cfg files are read over several turns of the event loop;

@@ -2,6 +2,7 @@
 
 #include "jobs/cfgreader.h"
 #include "jobs/jobindex.h"
+#include "jobs/jobnames.h"
 #include "jobs/kiteproject.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
@@ -106,10 +107,8 @@ void ProjectsFolderWatch::startRequestedTransfers()
 void ProjectsFolderWatch::announceNewJobs()
 {
     const QString userFolder = m_settings->localProjectsFolder + QLatin1Char('/') + m_settings->username;
-    QStringList files = QDir(userFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    // Sorted plainly, the files that start with a job's name follow each other.
-    QStringList sorted = files;
-    std::sort(sorted.begin(), sorted.end());
+    // Sorted plainly: the files that start with a job's name follow each other.
+    const QStringList files = JobNames::filesByName(userFolder);
     bool relevant = false;
     QString lastNewJob;
     for (const QString& fileName : qAsConst(files)) {
@@ -123,7 +122,7 @@ void ProjectsFolderWatch::announceNewJobs()
             m_plugin->cfgReader->readJobConfig(known, true, true);
             continue;
         }
-        for (auto it = std::lower_bound(sorted.cbegin(), sorted.cend(), name); it != sorted.cend(); ++it) {
+        for (auto it = std::lower_bound(files.cbegin(), files.cend(), name); it != files.cend(); ++it) {
             const QString& other = *it;
             if (!other.startsWith(name))
                 break;

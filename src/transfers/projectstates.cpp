@@ -228,7 +228,7 @@ void ProjectStates::mergeProject(const ProjectEntry& element, bool& anyCheck, Ki
         // looked for in one listing of the folder, not file by file.
         if (!m_cfgFiles) {
             const QStringList cfgs = QDir(m_settings->localProjectsFolder + QLatin1Char('/') + m_settings->username)
-                                         .entryList({QStringLiteral("*.cfg")}, QDir::Files);
+                                         .entryList({QStringLiteral("*.cfg")}, QDir::Files, QDir::Unsorted);
             m_cfgFiles = std::make_unique<QSet<QString>>(cfgs.cbegin(), cfgs.cend());
         }
         if (m_cfgFiles->contains(name + QStringLiteral(".cfg")))
