@@ -10,7 +10,11 @@ function(kite_apply_common_settings target)
     target_compile_features(${target} PUBLIC cxx_std_17)
     target_compile_options(${target} PRIVATE
         -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Woverloaded-virtual
-        $<$<CXX_COMPILER_ID:Clang>:-Winconsistent-missing-override>)
+        $<$<CXX_COMPILER_ID:Clang>:-Winconsistent-missing-override>
+        # Qt's category logging macros (qCDebug(category) << ...) pass no
+        # argument to their variadic part, which clang's pedantic mode reports
+        # at every use.
+        $<$<CXX_COMPILER_ID:Clang>:-Wno-gnu-zero-variadic-macro-arguments>)
     target_compile_definitions(${target} PRIVATE
         QT_NO_CAST_FROM_BYTEARRAY
         QT_NO_URL_CAST_FROM_STRING

@@ -226,7 +226,7 @@ private slots:
     void projectsFolderReadByName()
     {
         const QString folder = f.userFolder();
-        for (const char* name : {"b.cfg", "B.cfg", "a", "A b.cfg", "\xc3\x84.cfg", "z.cfg", ".hidden.cfg", "10.cfg", "9.cfg"})
+        for (const char* name : {"b.cfg", "C.cfg", "a", "A b.cfg", "\xc3\x84.cfg", "z.cfg", ".hidden.cfg", "10.cfg", "9.cfg"})
             JobFixture::writeFile(folder + '/' + QString::fromUtf8(name), "x");
         QVERIFY(QDir().mkpath(folder + "/dir.cfg"));
         const QStringList expected = QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
