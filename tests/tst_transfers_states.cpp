@@ -1,3 +1,4 @@
+#include "jobs/localprojectsscanner.h"
 #include "net/inboundqueue.h"
 #include "transfers/projectstates.h"
 #include "transfers_fixture.h"
@@ -155,18 +156,32 @@ private slots:
     {
         InboundQueue* queue = m_client->plugin->inboundQueue;
         queue->setSliceMs(0);
-        for (const char* name : {"a", "b", "c"})
-            m_client->writeJob(name, {"renderer=vray"}, false);
+        for (const char* name : {"a", "b", "c", "d"})
+            m_client->writeJob(name, {"renderer=vray"});
+        // A job removed while the upload pass goes over the jobs (the user
+        // deletes it) is left out of the pass.
+        connect(m_client->plugin->localProjectsScanner, &LocalProjectsScanner::jobForUploadSignal, this,
+                [this](KiteProject* job) {
+                    if (job->name != "a")
+                        return;
+                    KiteProject* gone = m_client->job("b");
+                    m_client->settings->jobList.removeOne(gone);
+                    gone->deleteLater();
+                });
         const auto text = [](const QJsonObject& o) { return QString::fromUtf8(QJsonDocument(o).toJson()); };
         queue->take(text({{"action", "getProjectFolderContents"}, {"data", QJsonArray()}, {"serverNumberUpload", 1}}));
         QVERIFY(!queue->isIdle());
-        queue->take(text(projectsReply({QJsonObject{{"name", "c"}, {"id", "3"}, {"status", "RENDERING"}}})));
+        queue->take(text(projectsReply({QJsonObject{{"name", "d"}, {"id", "3"}, {"status", "RENDERING"}}})));
         QTRY_VERIFY(queue->isIdle());
         QStringList jobs;
         for (const KiteProject* job : qAsConst(m_client->settings->jobList))
             jobs << job->name + '/' + job->jobId;
-        QCOMPARE(jobs, (QStringList{"a/", "b/", "c/3"}));
+        QCOMPARE(jobs, (QStringList{"a/", "c/", "d/3"}));
         QCOMPARE(m_client->sent("getProjectStates").size(), 1);
+        QStringList uploads;
+        for (const QJsonObject& request : m_client->sent("getTexFolderContents"))
+            uploads << request.value("data").toObject().value("scene").toString();
+        QCOMPARE(uploads, (QStringList{"a", "c", "d"}));
     }
 
     void sameReplyAgainChangesNothing_data()

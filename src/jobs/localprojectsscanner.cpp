@@ -61,11 +61,22 @@ void LocalProjectsScanner::scanProjectsSlot(QJsonArray fileNames, int serverNumb
     // Thousands of cfg files are read over several turns of the event loop;
     // the server's messages behind this one wait for the scan's end.
     const InboundQueue::Continuation work = [this, scan] {
-        if (!scanLocalJobs(*scan))
+        if (scan->nextCandidate < 0) {
+            if (!scanLocalJobs(*scan))
+                return false;
+            markCheckedJobsUploaded(scan->serverFiles);
+            emit getProjectStatesSignal();
+            log(QStringLiteral("upload joblist size: ") + QString::number(kiteSettings->jobList.size()));
+            scan->candidates.reserve(kiteSettings->jobList.size());
+            for (KiteProject* job : qAsConst(kiteSettings->jobList))
+                scan->candidates.append(job);
+            scan->nextCandidate = 0;
+            if (sliceEnded() && !scan->candidates.isEmpty())
+                return false;
+        }
+        if (!uploadCandidatePass(*scan))
             return false;
-        markCheckedJobsUploaded(scan->serverFiles);
-        emit getProjectStatesSignal();
-        uploadCandidatePass(scan->serverFiles, scan->serverNumberUpload, scan->userFolder);
+        kiteSettings->uploadRequested = true;
         scan->reader->deleteLater();
         return true;
     };
@@ -109,7 +120,7 @@ bool LocalProjectsScanner::scanLocalJobs(Scan& scan)
             job->isLocal = false;
             job->isMarkedForUpload = false;
         }
-        if (m_queue && !m_queue->timeLeft() && scan.next < scan.files.size())
+        if (sliceEnded() && scan.next < scan.files.size())
             return false;
     }
     return true;
@@ -131,15 +142,28 @@ void LocalProjectsScanner::markCheckedJobsUploaded(const ServerFiles& serverFile
     }
 }
 
-void LocalProjectsScanner::uploadCandidatePass(const ServerFiles& serverFiles, int serverNumberUpload,
-                                               const QString& userFolder)
+bool LocalProjectsScanner::sliceEnded() const
 {
-    log(QStringLiteral("upload joblist size: ") + QString::number(kiteSettings->jobList.size()));
+    return m_queue && !m_queue->timeLeft();
+}
+
+bool LocalProjectsScanner::uploadCandidatePass(Scan& scan)
+{
+    while (scan.nextCandidate < scan.candidates.size()) {
+        KiteProject* job = scan.candidates.at(scan.nextCandidate++);
+        if (job)
+            uploadCandidate(job, scan);
+        if (sliceEnded() && scan.nextCandidate < scan.candidates.size())
+            return false;
+    }
+    return true;
+}
+
+void LocalProjectsScanner::uploadCandidate(KiteProject* job, const Scan& scan)
+{
     const bool verbose = kiteSettings->logs(3);
-    const QList<KiteProject*> jobs = kiteSettings->jobList;
-    for (KiteProject* job : jobs) {
-        if (verbose)
-            log(QStringLiteral("205 job: ") + job->name + QStringLiteral(" isUploaded:") + flag(job->isUploaded)
+    if (verbose)
+        log(QStringLiteral("205 job: ") + job->name + QStringLiteral(" isUploaded:") + flag(job->isUploaded)
             + QStringLiteral(" isMarkedForUpload: ") + flag(job->isMarkedForUpload) + QStringLiteral(" isLocal: ")
             + flag(job->isLocal) + QStringLiteral(" isInknown: ") + flag(job->isUnknown)
             + QStringLiteral(" isUploading: ") + flag(job->isUploading) + QStringLiteral(" isDownloaded: ")
@@ -148,48 +172,46 @@ void LocalProjectsScanner::uploadCandidatePass(const ServerFiles& serverFiles, i
             + QStringLiteral(" isUploading: ") + flag(job->isUploading) + QStringLiteral(" isDeleted: ")
             + flag(job->isDeleted) + QStringLiteral(" isDeletedLocal: ") + flag(job->isDeletedLocal)
             + QStringLiteral(" checkForFilesToDownload: ") + flag(job->checkForFilesToDownload));
-        if (job->isUploadPaused || job->isUploading || job->isDeletedLocal)
-            continue;
-        log(QStringLiteral(": while 149"));
-        if (job->isUploaded || job->isMarkedForUpload || !job->isLocal || job->waitingForCheckFiles) {
-            log(QStringLiteral("skip"));
-            if (verbose)
-                log(QStringLiteral("(*ij)->isMarkedForUpload") + flag(job->isMarkedForUpload));
-            continue;
-        }
+    if (job->isUploadPaused || job->isUploading || job->isDeletedLocal)
+        return;
+    log(QStringLiteral(": while 149"));
+    if (job->isUploaded || job->isMarkedForUpload || !job->isLocal || job->waitingForCheckFiles) {
+        log(QStringLiteral("skip"));
+        if (verbose)
+            log(QStringLiteral("(*ij)->isMarkedForUpload") + flag(job->isMarkedForUpload));
+        return;
+    }
 
-        job->uploadBytesTotal = 0;
-        log(QStringLiteral(" set uploadBytesTotal = 0"));
-        job->serverNumberUpload = serverNumberUpload;
+    job->uploadBytesTotal = 0;
+    log(QStringLiteral(" set uploadBytesTotal = 0"));
+    job->serverNumberUpload = scan.serverNumberUpload;
 
-        // The base files: scene package, preview image and cfg.
-        if (JobNames::isUsableAsFileName(job->name)) {
-            for (const QString& baseName : {job->name, job->name + QStringLiteral(".jpg"), job->name + QStringLiteral(".cfg")}) {
-                const QFileInfo local(userFolder + QLatin1Char('/') + baseName);
-                if (!local.isFile())
-                    continue;
-                for (const qint64 serverSize : serverFiles.value(baseName)) {
-                    if (serverSize == local.size()) {
-                        continue; // already on the server
-                    }
-                    if (local.size() > serverSize)
-                        job->uploadBytesTotal += local.size() - serverSize; // resumed
-                    else
-                        job->uploadBytesTotal += local.size();
+    // The base files: scene package, preview image and cfg.
+    if (JobNames::isUsableAsFileName(job->name)) {
+        for (const QString& baseName : {job->name, job->name + QStringLiteral(".jpg"), job->name + QStringLiteral(".cfg")}) {
+            const QFileInfo local(scan.userFolder + QLatin1Char('/') + baseName);
+            if (!local.isFile())
+                continue;
+            for (const qint64 serverSize : scan.serverFiles.value(baseName)) {
+                if (serverSize == local.size()) {
+                    continue; // already on the server
                 }
+                if (local.size() > serverSize)
+                    job->uploadBytesTotal += local.size() - serverSize; // resumed
+                else
+                    job->uploadBytesTotal += local.size();
             }
         }
-
-        if (!job->isUploadPaused)
-            job->isMarkedForUpload = true;
-        if (!job->isUploading && !job->isUploadPaused && !job->isUploaded && !job->isRendering && !job->renderComplete
-            && !job->isDownloading && !job->isDownloaded) {
-            log(QStringLiteral("312 upload ") + job->name);
-            job->isMarkedForUpload = true;
-            emit jobForUploadSignal(job);
-        } else {
-            log(QStringLiteral("321 not upload ") + job->name);
-        }
     }
-    kiteSettings->uploadRequested = true;
+
+    if (!job->isUploadPaused)
+        job->isMarkedForUpload = true;
+    if (!job->isUploading && !job->isUploadPaused && !job->isUploaded && !job->isRendering && !job->renderComplete
+        && !job->isDownloading && !job->isDownloaded) {
+        log(QStringLiteral("312 upload ") + job->name);
+        job->isMarkedForUpload = true;
+        emit jobForUploadSignal(job);
+    } else {
+        log(QStringLiteral("321 not upload ") + job->name);
+    }
 }

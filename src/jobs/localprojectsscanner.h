@@ -50,12 +50,20 @@ private:
         QStringList files; // of the user's projects folder, by name
         QSet<QString> present;
         int next = 0; // the next of `files` to look at
+        // The jobs the upload pass looks at, as the scan left them; a job
+        // deleted meanwhile is skipped.
+        QVector<QPointer<KiteProject>> candidates;
+        int nextCandidate = -1; // < 0: the cfg files are still being read
     };
     // Creates or refreshes the job of each cfg file; false when the slice
     // ended before the last file.
     bool scanLocalJobs(Scan& scan);
     void markCheckedJobsUploaded(const ServerFiles& serverFiles);
-    void uploadCandidatePass(const ServerFiles& serverFiles, int serverNumberUpload, const QString& userFolder);
+    // Hands each job that still has to be uploaded to the upload; false when
+    // the slice ended before the last job.
+    bool uploadCandidatePass(Scan& scan);
+    void uploadCandidate(KiteProject* job, const Scan& scan);
+    bool sliceEnded() const;
     void log(const QString& message, int level = 3);
 
     QPointer<InboundQueue> m_queue;
