@@ -110,12 +110,15 @@ void UploadOrchestrator::startJob(KiteProject* job)
     m_settings->uploadRequested = true;
 
     // Reading the cfg may ask for the job's folders on the server.
-    job->uploadList = m_cfgReader->readJobConfig(job, false, false);
+    QList<UploadFile> files = m_cfgReader->readJobConfig(job, false, false);
 
     if (job->isUploaded && !job->uploadRestartPending) {
+        // Nothing to send: the list is not kept (thousands of uploaded jobs
+        // are looked at on every start).
         log(job->name + QStringLiteral(": 383 return?"), LogVerbose);
         return;
     }
+    job->uploadList = std::move(files);
     if (job->jobLocalId.isEmpty())
         job->createJobLocalId();
     m_checkPassed.remove(job);
