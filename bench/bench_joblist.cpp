@@ -36,6 +36,7 @@
 #include "jobmenuview.h"
 #include "jobs/kiteproject.h"
 #include "loginkeeper.h"
+#include "net/inboundqueue.h"
 #include "net/kitewebsocketconnection.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
@@ -271,6 +272,7 @@ private:
         m_app.resetPhase();
         m_longestWaitNs = 0;
         m_longestPauseNs = 0;
+        m_longestPauseBacklog = 0;
         m_app.farmLongestNs = 0;
         m_loopLateNs = 0;
         m_lastTickNs = nowNs();
@@ -283,7 +285,14 @@ private:
     void startPinging();
     // Runs a phase: `push` sets it off; waits until the client is quiet.
     // Fills the figure's busy time and pause; returns the requests set off.
-    QString runPhase(Figure& figure, const std::function<void()>& push, const std::function<bool()>& done);
+    // `handled`: the phase's own messages have all reached the client; the
+    // busy time until they are handled as well is printed apart.
+    QString runPhase(Figure& figure, const std::function<void()>& push, const std::function<bool()>& done,
+                     const std::function<bool()>& handled);
+    std::function<bool()> m_handled;
+    qint64 m_handledNs = -1;
+    int m_benchEventsReceived = 0;
+    int m_listsReceived = 0;
 
     BenchApplication& m_app;
     bool m_tray;
@@ -311,6 +320,8 @@ private:
     QTimer* m_pingTimer = nullptr; // lives on the farm's thread
     qint64 m_pingSentNs = 0;       // used on the farm's thread only
     qint64 m_pingFarmBusyNs = 0;   // the farm's busy time when the ping went
+    qint64 m_pingBacklog = 0;      // what the farm still had to send then
+    std::atomic<qint64> m_longestPauseBacklog{0};
     int m_logins = 0;
     bool m_allPassed = true;
 };
@@ -414,8 +425,14 @@ void JobListBench::startClient()
     // end of the burst; the messages reach the plug-in as they do in the host.
     connect(m_plugin->webSocketConnection, &KiteWebSocketConnection::parseJsonMessageSignal, this,
             [this](const QString& message) {
-                if (m_projectsReply.isEmpty() && message.leftRef(40).contains(QLatin1String("\"getProjectStates\"")))
-                    m_projectsReply = message;
+                const QStringRef head = message.leftRef(40);
+                if (head.contains(QLatin1String("\"bench\""))) {
+                    ++m_benchEventsReceived;
+                } else if (head.contains(QLatin1String("\"getProjectStates\""))) {
+                    ++m_listsReceived;
+                    if (m_projectsReply.isEmpty())
+                        m_projectsReply = message;
+                }
             });
     m_keeper = new LoginKeeper(m_plugin, m_settings, m_out, this);
     m_keeper->login();
@@ -490,6 +507,8 @@ bool JobListBench::waitQuiet(const std::function<bool()>& done)
                 lastRequestNs = nowNs();
             }
             const qint64 last = qMax(m_app.lastBusyEndNs, lastRequestNs);
+            if (m_handledNs < 0 && m_handled && m_handled() && m_plugin->inboundQueue->isIdle())
+                m_handledNs = m_app.busyNs;
             return done() && nowNs() - last > qint64(kQuietMs) * 1000000;
         },
         kPhaseTimeoutMs);
@@ -504,6 +523,7 @@ void JobListBench::startPinging()
         connect(m_pingTimer, &QTimer::timeout, m_farm, [this] {
             m_pingSentNs = nowNs();
             m_pingFarmBusyNs = m_app.farmBusyNs;
+            m_pingBacklog = m_farm->bytesToWriteTo(kUser);
             if (m_farm->pingUser(kUser) == 0)
                 m_pingTimer->start();
         });
@@ -517,17 +537,22 @@ void JobListBench::startPinging()
             const qint64 pause = qMax<qint64>(0, wait - farmShare);
             if (wait > m_longestWaitNs)
                 m_longestWaitNs = wait;
-            if (pause > m_longestPauseNs)
+            if (pause > m_longestPauseNs) {
                 m_longestPauseNs = pause;
+                m_longestPauseBacklog = m_pingBacklog;
+            }
             m_pingTimer->start();
         });
         m_pingTimer->start();
     });
 }
 
-QString JobListBench::runPhase(Figure& figure, const std::function<void()>& push, const std::function<bool()>& done)
+QString JobListBench::runPhase(Figure& figure, const std::function<void()>& push, const std::function<bool()>& done,
+                               const std::function<bool()>& handled)
 {
     resetPhase();
+    m_handled = handled;
+    m_handledNs = -1;
     const int requestsBefore = farmCount(QString());
     const qint64 start = nowNs();
     push();
@@ -535,8 +560,16 @@ QString JobListBench::runPhase(Figure& figure, const std::function<void()>& push
     figure.value = ms(m_app.busyNs);
     figure.pauseMs = ms(m_longestPauseNs);
     const QString requests = requestsSince(requestsBefore);
-    return QStringLiteral("%1, longest event %2 ms, quiet after %3 s, %4")
-        .arg(waitsText())
+    // The message(s) handled, before the answers to the requests they set
+    // off: the share that is not the paced follow-up traffic.
+    const QString own = m_handledNs < 0 || figure.baseline <= 0
+                            ? QString()
+                            : QStringLiteral("%1 ms = %2 x handling the message(s) themselves, ")
+                                  .arg(ms(m_handledNs), 0, 'f', 1)
+                                  .arg(ms(m_handledNs) / figure.baseline, 0, 'f', 2);
+    m_handled = nullptr;
+    return QStringLiteral("%1%2, longest event %3 ms, quiet after %4 s, %5")
+        .arg(own, waitsText())
         .arg(ms(m_app.longestNs), 0, 'f', 1)
         .arg(ms(m_app.lastBusyEndNs - start) / 1000, 0, 'f', 1)
         .arg(requests);
@@ -544,9 +577,11 @@ QString JobListBench::runPhase(Figure& figure, const std::function<void()>& push
 
 QString JobListBench::waitsText() const
 {
-    return QStringLiteral("pong waited %1 ms (the farm's longest event %2 ms), loop late %3 ms")
+    return QStringLiteral("pong waited %1 ms (the farm's longest event %2 ms; %3 KiB still to send ahead of the "
+                          "ping of the longest pause), loop late %4 ms")
         .arg(ms(m_longestWaitNs), 0, 'f', 0)
         .arg(ms(m_app.farmLongestNs), 0, 'f', 0)
+        .arg(m_longestPauseBacklog / 1024)
         .arg(ms(m_loopLateNs), 0, 'f', 0);
 }
 
@@ -716,8 +751,8 @@ int JobListBench::measure()
     // again (its sync), and this time the farm answers.
     onFarm([this] { m_farm->setUnanswered(QStringLiteral("getProjectStates"), false); });
     Figure first{"first projects list", 0, 0, 30};
-    const QString firstText = runPhase(first, [this] { m_plugin->syncSlot(); },
-                                       [this] { return !m_projectsReply.isEmpty(); });
+    const auto listReceived = [this] { return !m_projectsReply.isEmpty(); };
+    const QString firstText = runPhase(first, [this] { m_plugin->syncSlot(); }, listReceived, listReceived);
     // The farm's record of what it received is not the client's memory.
     onFarm([this] { m_farm->clearReceivedMessages(); });
     // The benchmark's own copy of the list is not the client's memory.
@@ -751,8 +786,10 @@ int JobListBench::measure()
         }
         const int before = farmCount(QString());
         const int pingsBefore = farmCount(QStringLiteral("ping"));
+        const int lists = m_listsReceived;
         const QString text =
-            runPhase(figure, [this] { onFarm([this] { m_farm->pushRawToUser(kUser, m_projectsReply); }); }, [] { return true; });
+            runPhase(figure, [this] { onFarm([this] { m_farm->pushRawToUser(kUser, m_projectsReply); }); }, [] { return true; },
+                     [this, lists] { return m_listsReceived > lists; });
         // The keep-alive "ping" request is the client's clock, not the list's doing.
         if (round == 1)
             figure.requests = farmCount(QString()) - before - (farmCount(QStringLiteral("ping")) - pingsBefore);
@@ -789,7 +826,8 @@ int JobListBench::measure()
         QTimer::singleShot(0, m_farm, [pushFrom, from] { (*pushFrom)(from + kPushChunk); });
     };
     const QString eventsText =
-        runPhase(events, [this, pushFrom] { onFarm([pushFrom] { (*pushFrom)(0); }); }, [&pushed] { return bool(pushed); });
+        runPhase(events, [this, pushFrom] { onFarm([pushFrom] { (*pushFrom)(0); }); }, [&pushed] { return bool(pushed); },
+                 [this, &texts] { return m_benchEventsReceived >= texts.size(); });
     print(events, eventsText);
 
     // For reference: the floor under any client built on QWebSocket.

@@ -81,3 +81,8 @@ void FarmConnection::ping()
 {
     m_socket->ping();
 }
+
+qint64 FarmConnection::bytesToWrite() const
+{
+    return m_socket->bytesToWrite();
+}

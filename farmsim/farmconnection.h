@@ -37,6 +37,8 @@ public:
     void abort();
     // A WebSocket ping; its pong is reported with the time it took.
     void ping();
+    // Bytes written but not yet handed to the network: a ping waits behind them.
+    qint64 bytesToWrite() const;
 
 signals:
     void textReceived(FarmConnection* connection, const QString& text);

@@ -293,6 +293,14 @@ int FarmSimulator::pingUser(const QString& user)
     return reached;
 }
 
+qint64 FarmSimulator::bytesToWriteTo(const QString& user) const
+{
+    qint64 bytes = 0;
+    for (const FarmConnection* connection : connectionsOf(user))
+        bytes += connection->bytesToWrite();
+    return bytes;
+}
+
 void FarmSimulator::acceptPendingConnections()
 {
     while (QWebSocket* socket = m_server->nextPendingConnection()) {

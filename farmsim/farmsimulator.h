@@ -174,6 +174,8 @@ public:
     // Sends a WebSocket ping on every open connection of `user`; each pong
     // comes back as pongReceived.
     int pingUser(const QString& user);
+    // What `user`'s connections still have to send.
+    qint64 bytesToWriteTo(const QString& user) const;
 
 signals:
     // `index` is the message's place in receivedMessages().

@@ -25,7 +25,7 @@ public:
     // about ten seconds). A loop goes on for good.
     static constexpr int defaultWindowsInARow = 30;
 
-    explicit FloodLimiter(const QDateTime& windowStart = QDateTime::currentDateTime(),
+    explicit FloodLimiter(const QDateTime& windowStart = QDateTime::currentDateTimeUtc(),
                           int windows = defaultWindowsInARow);
 
     // Counts one request made at `now`, with `waiting` requests in the queue

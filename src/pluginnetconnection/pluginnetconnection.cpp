@@ -44,7 +44,7 @@ QString boolDigit(bool value)
 } // namespace
 
 PluginNetConnection::PluginNetConnection()
-    : floodLimiter(QDateTime::currentDateTime())
+    : floodLimiter(QDateTime::currentDateTimeUtc())
 {
     // Every TLS connection of the process (the job-queue socket and the HTTPS
     // transfers of the sibling plug-ins) uses TLS 1.2.
@@ -482,7 +482,7 @@ void PluginNetConnection::makeRequest(QString action, QJsonObject jsonData, Kite
         emit webSocketMessageSignal(QString::fromUtf8(text));
     } else if (requestQueue->submit({action, QString::fromUtf8(text), jsonData, requestKiteProject,
                                      requestKiteProject != nullptr, custom, customAction, jobName, tracked})
-               && floodLimiter.count(QDateTime::currentDateTime(), requestQueue->waitingCount())) {
+               && floodLimiter.count(QDateTime::currentDateTimeUtc(), requestQueue->waitingCount())) {
         // The limit counts what the queue takes in: what leaves is paced below
         // the server's limit anyway, and a read already on its way is no new
         // request. Only a sender that keeps asking faster than the queue can
