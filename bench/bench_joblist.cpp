@@ -35,6 +35,7 @@
 // --no-tray leaves the host's tray view out, to tell its share from the
 // plug-in's (the bounds are for the whole client).
 
+#include "benchapplication.h"
 #include "farmsimulator.h"
 #include "jobmenuview.h"
 #include "jobs/kiteproject.h"
@@ -68,12 +69,6 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
-#include <limits>
-
-#ifdef Q_OS_LINUX
-#include <malloc.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -85,116 +80,7 @@ constexpr int kPhaseTimeoutMs = 300000;
 constexpr int kQuietMs = 1500;
 constexpr double kPauseBeyondParseMs = 100;
 constexpr int kPingGapMs = 10;
-constexpr qint64 kWorkNs = 200000; // an event this long is work, not a pong
 constexpr int kPushChunk = 500; // events the farm pushes between two looks at its socket
-
-QElapsedTimer g_clock;
-qint64 nowNs()
-{
-    return g_clock.nsecsElapsed();
-}
-
-// A baseline is the fastest of five runs: a slow one (another process on the
-// machine) must not make the client's figures look better than they are.
-template <typename Work>
-qint64 bestOf(Work work)
-{
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (int run = 0; run < 5; ++run) {
-        const qint64 start = nowNs();
-        work();
-        best = qMin(best, nowNs() - start);
-    }
-    return best;
-}
-
-// Time spent handling events on the GUI thread: the sum of the top-level
-// event deliveries, their longest one, and when the last one ended.
-class BenchApplication : public QApplication
-{
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        if (QThread::currentThread() != thread()) {
-            if (QThread::currentThread() != farmThread)
-                return QApplication::notify(receiver, event);
-            // The farm's own work: its share of a pong's wait is not the client's.
-            if (m_farmDepth++ > 0) {
-                const bool result = QApplication::notify(receiver, event);
-                --m_farmDepth;
-                return result;
-            }
-            farmEventStartNs = nowNs();
-            const bool result = QApplication::notify(receiver, event);
-            --m_farmDepth;
-            const qint64 took = nowNs() - farmEventStartNs;
-            farmBusyNs += took;
-            if (took > farmLongestNs)
-                farmLongestNs = took;
-            return result;
-        }
-        if (receiver == ignored || receiver == lateTimer)
-            return QApplication::notify(receiver, event);
-        const bool top = m_depth++ == 0;
-        const qint64 start = top ? nowNs() : 0;
-        const bool result = QApplication::notify(receiver, event);
-        if (--m_depth == 0 && top) {
-            const qint64 end = nowNs();
-            busyNs += end - start;
-            longestNs = qMax(longestNs, end - start);
-            // The pings the farm keeps sending cost a few microseconds each:
-            // answering them is not work that keeps the client from quiet.
-            if (end - start > kWorkNs)
-                lastBusyEndNs = end;
-        }
-        return result;
-    }
-
-    void resetPhase()
-    {
-        busyNs = 0;
-        longestNs = 0;
-        lastBusyEndNs = nowNs();
-    }
-
-    QObject* ignored = nullptr; // the benchmark's own polling timer
-    QObject* lateTimer = nullptr; // the benchmark's own loop watch
-
-    // The farm's thread: its busy time, when its current top-level event
-    // began (both used on that thread only) and its longest event.
-    QThread* farmThread = nullptr;
-    qint64 farmBusyNs = 0;
-    qint64 farmEventStartNs = 0;
-    std::atomic<qint64> farmLongestNs{0};
-    qint64 busyNs = 0;
-    qint64 longestNs = 0;
-    qint64 lastBusyEndNs = 0;
-
-private:
-    int m_depth = 0;
-    int m_farmDepth = 0; // used on the farm's thread only
-};
-
-qint64 residentBytes()
-{
-#ifdef Q_OS_LINUX
-    malloc_trim(0);
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.value(1).toLongLong() * sysconf(_SC_PAGESIZE);
-#else
-    return 0;
-#endif
-}
-
-double ms(qint64 ns)
-{
-    return double(ns) / 1e6;
-}
 
 QString jobName(int i)
 {
@@ -276,7 +162,7 @@ private:
         m_longestWaitNs = 0;
         m_longestPauseNs = 0;
         m_longestPauseBacklog = 0;
-        m_app.farmLongestNs = 0;
+        m_app.farm.longestNs = 0;
         m_loopLateNs = 0;
         m_lastTickNs = nowNs();
     }
@@ -493,7 +379,7 @@ qint64 JobListBench::bareReceiveNs(const QStringList& texts)
     m_app.resetPhase();
     client.sendTextMessage(QStringLiteral("go"));
     waitFor([&] { return received >= texts.size(); }, kPhaseTimeoutMs);
-    const qint64 busy = m_app.busyNs;
+    const qint64 busy = m_app.gui.busyNs;
     client.abort();
     onFarm([&] { delete server; });
     return busy;
@@ -514,9 +400,9 @@ bool JobListBench::waitQuiet(const std::function<bool()>& done)
                 requests = now;
                 lastRequestNs = nowNs();
             }
-            const qint64 last = qMax(m_app.lastBusyEndNs, lastRequestNs);
+            const qint64 last = qMax(m_app.gui.lastEndNs, lastRequestNs);
             if (m_handledNs < 0 && m_handled && m_handled() && m_plugin->inboundQueue->isIdle()) {
-                m_handledNs = m_app.busyNs;
+                m_handledNs = m_app.gui.busyNs;
                 m_pongsAtHandled = m_pongs;
             }
             return done() && nowNs() - last > qint64(kQuietMs) * 1000000;
@@ -532,7 +418,7 @@ void JobListBench::startPinging()
         m_pingTimer->setInterval(kPingGapMs);
         connect(m_pingTimer, &QTimer::timeout, m_farm, [this] {
             m_pingSentNs = nowNs();
-            m_pingFarmBusyNs = m_app.farmBusyNs;
+            m_pingFarmBusyNs = m_app.farm.busyNs;
             m_pingBacklog = m_farm->bytesToWriteTo(kUser);
             if (m_farm->pingUser(kUser) == 0)
                 m_pingTimer->start();
@@ -543,7 +429,7 @@ void JobListBench::startPinging()
             // client that does not answer.
             const qint64 now = nowNs();
             const qint64 wait = now - m_pingSentNs;
-            const qint64 farmShare = m_app.farmBusyNs - m_pingFarmBusyNs + (now - m_app.farmEventStartNs);
+            const qint64 farmShare = m_app.farm.busyNs - m_pingFarmBusyNs + (now - m_app.farm.startNs);
             const qint64 pause = qMax<qint64>(0, wait - farmShare);
             if (wait > m_longestWaitNs)
                 m_longestWaitNs = wait;
@@ -570,24 +456,24 @@ QString JobListBench::runPhase(Figure& figure, const std::function<void()>& push
     push();
     figure.timedOut = !waitQuiet(done);
     const int pongs = m_pongs - pongsBefore;
-    figure.value = ms(m_app.busyNs - pongs * m_pingCostNs);
+    figure.value = ms(m_app.gui.busyNs - pongs * m_pingCostNs);
     figure.pauseMs = ms(m_longestPauseNs);
     const QString requests = requestsSince(requestsBefore);
     // The message(s) handled, before the answers to the requests they set
     // off: the share that is not the paced follow-up traffic.
+    const double handledMs = ms(m_handledNs - (m_pongsAtHandled - pongsBefore) * m_pingCostNs);
     const QString own = m_handledNs < 0 || figure.baseline <= 0
                             ? QString()
                             : QStringLiteral("%1 ms = %2 x handling the message(s) themselves, ")
-                                  .arg(ms(m_handledNs - (m_pongsAtHandled - pongsBefore) * m_pingCostNs), 0, 'f', 1)
-                                  .arg(ms(m_handledNs - (m_pongsAtHandled - pongsBefore) * m_pingCostNs) / figure.baseline,
-                                       0, 'f', 2);
+                                  .arg(handledMs, 0, 'f', 1)
+                                  .arg(handledMs / figure.baseline, 0, 'f', 2);
     m_handled = nullptr;
     return QStringLiteral("busy %1 ms less %2 pings answered, %3%4, longest event %5 ms, quiet after %6 s, %7")
-        .arg(ms(m_app.busyNs), 0, 'f', 1)
+        .arg(ms(m_app.gui.busyNs), 0, 'f', 1)
         .arg(pongs)
         .arg(own, waitsText())
-        .arg(ms(m_app.longestNs), 0, 'f', 1)
-        .arg(ms(m_app.lastBusyEndNs - start) / 1000, 0, 'f', 1)
+        .arg(ms(m_app.gui.longestNs), 0, 'f', 1)
+        .arg(ms(m_app.gui.lastEndNs - start) / 1000, 0, 'f', 1)
         .arg(requests);
 }
 
@@ -596,7 +482,7 @@ QString JobListBench::waitsText() const
     return QStringLiteral("pong waited %1 ms (the farm's longest event %2 ms; %3 KiB still to send ahead of the "
                           "ping of the longest pause), loop late %4 ms")
         .arg(ms(m_longestWaitNs), 0, 'f', 0)
-        .arg(ms(m_app.farmLongestNs), 0, 'f', 0)
+        .arg(ms(m_app.farm.longestNs), 0, 'f', 0)
         .arg(m_longestPauseBacklog / 1024)
         .arg(ms(m_loopLateNs), 0, 'f', 0);
 }
@@ -756,10 +642,10 @@ int JobListBench::measure()
     bool finished = m_localCount == 0 || waitFor([this] { return m_firstPollNs != 0; }, kPhaseTimeoutMs);
     if (m_localCount > 0)
         print({"start-up to first poll", ms(m_firstPollNs - startNs), readMs, 30, !finished},
-              QStringLiteral("longest event %1 ms").arg(ms(m_app.longestNs), 0, 'f', 1));
+              QStringLiteral("longest event %1 ms").arg(ms(m_app.gui.longestNs), 0, 'f', 1));
     finished = finished && waitQuiet([] { return true; });
     std::printf("%-24slongest pause %.0f ms until the client was quiet after %.1f s, %s\n", "start-up:",
-                ms(m_longestPauseNs), ms(m_app.lastBusyEndNs - startNs) / 1000, qPrintable(waitsText()));
+                ms(m_longestPauseNs), ms(m_app.gui.lastEndNs - startNs) / 1000, qPrintable(waitsText()));
     if (!finished)
         return 1;
 
@@ -770,8 +656,8 @@ int JobListBench::measure()
         const int pongsBefore = m_pongs;
         waitFor([] { return false; }, 300);
         const int pongs = m_pongs - pongsBefore;
-        if (pongs > 0 && (round == 0 || m_app.busyNs / pongs < m_pingCostNs))
-            m_pingCostNs = m_app.busyNs / pongs;
+        if (pongs > 0 && (round == 0 || m_app.gui.busyNs / pongs < m_pingCostNs))
+            m_pingCostNs = m_app.gui.busyNs / pongs;
     }
     std::printf("baseline: answering one ping costs the idle client %.1f us\n", double(m_pingCostNs) / 1000.0);
 
@@ -862,7 +748,7 @@ int JobListBench::measure()
     const qint64 bareNs = bareReceiveNs(texts);
     std::printf("%-24s%.1f ms = %.2f x baseline (no bound), longest event %.1f ms: the same messages received by a "
                 "bare QWebSocket\n",
-                "for reference:", ms(bareNs), double(bareNs) / double(eventParseNs), ms(m_app.longestNs));
+                "for reference:", ms(bareNs), double(bareNs) / double(eventParseNs), ms(m_app.gui.longestNs));
 
     print({"memory", double(rssAfter - rssBefore) / 1024.0 / m_jobCount, 0, 4});
     const bool oneLogin = m_logins == m_connectionsLost + 1;
@@ -877,7 +763,7 @@ int JobListBench::measure()
 
 int main(int argc, char** argv)
 {
-    g_clock.start();
+    startClock();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     BenchApplication app(argc, argv);
