@@ -294,6 +294,10 @@ private slots:
         m_client->receive(message("addjob", name, {{"id", 99}}));
         QCOMPARE(job->jobId, QStringLiteral("99"));
         QVERIFY(job->serverNumber == 2 && job->serverNumberUpload == 2);
+        // A reply without a usable id leaves the job the one it has.
+        for (const QJsonValue& unusable : {QJsonValue(), QJsonValue(true), QJsonValue(QJsonArray{1}), QJsonValue("")})
+            m_client->receive(message("addjob", name, {{"id", unusable}}));
+        QCOMPARE(job->jobId, QStringLiteral("99"));
     }
 
     void liveUploadPassesAFailedCheck()

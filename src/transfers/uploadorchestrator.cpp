@@ -540,7 +540,13 @@ void UploadOrchestrator::addJobReply(const QJsonObject& message, KiteProject* jo
     const QJsonObject data = dataOf(message);
     const QString id = JsonRead::text(data.value(QStringLiteral("id")));
     log(QStringLiteral("assign id") + id + QStringLiteral(" to job") + job->name, LogVerbose);
-    job->setJobId(id);
+    // A reply without a usable id (absent, null or of another type) leaves
+    // the job the id it has: a job that lost its id could no longer be told
+    // apart from a new one of the same name.
+    if (!id.isEmpty())
+        job->setJobId(id);
+    else
+        log(job->name + QStringLiteral(": submission reply without an id, the job keeps its id"), LogImportant);
     if (JsonRead::present(data.value(QStringLiteral("server_download"))))
         job->serverNumber = JsonRead::integer(data.value(QStringLiteral("server_download")));
     if (JsonRead::present(data.value(QStringLiteral("server_upload"))))
