@@ -157,7 +157,8 @@ public:
     QVector<FarmReceivedMessage> receivedMessages() const { return m_received; }
     QVector<FarmReceivedMessage> receivedMessages(const QString& action) const;
     int receivedCount(const QString& action = QString()) const;
-    void clearReceivedMessages() { m_received.clear(); }
+    // Gives the record's memory back too (a cleared vector keeps it).
+    void clearReceivedMessages() { m_received = QVector<FarmReceivedMessage>(); }
 
     // --- pushes to every open connection of `user`, logged in or not; each
     // returns how many connections it reached. A raw text is sent as it is

@@ -4,6 +4,7 @@
 #include "settings/kitesettings.h"
 
 #include <QAction>
+#include <QActionEvent>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLoggingCategory>
@@ -15,16 +16,55 @@
 
 Q_LOGGING_CATEGORY(lcJobMenu, "kite.host.menu")
 
+// Holds the job entries while the menu does not and hands their change and
+// removal events to the view. Never shown.
+class JobMenuView::EntryWatcher : public QWidget
+{
+public:
+    explicit EntryWatcher(JobMenuView* view)
+        : m_view(view)
+    {
+    }
+
+protected:
+    void actionEvent(QActionEvent* event) override
+    {
+        if (event->type() == QEvent::ActionChanged)
+            m_view->entryChanged(event->action());
+        else if (event->type() == QEvent::ActionRemoved)
+            m_view->entryRemoved(event->action());
+    }
+
+private:
+    JobMenuView* m_view;
+};
+
 JobMenuView::JobMenuView(KiteSettings* settings, QTextStream& out, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_out(out)
+    , m_watcher(std::make_unique<EntryWatcher>(this))
 {
     m_menu.setTitle(tr("Render jobs"));
     m_updateTimer.setSingleShot(true);
     m_updateTimer.setInterval(0);
     connect(&m_updateTimer, &QTimer::timeout, this, [this] { applyChanges(false); });
-    connect(&m_menu, &QMenu::aboutToShow, this, &JobMenuView::prepareSubMenus);
+    connect(&m_menu, &QMenu::aboutToShow, this, &JobMenuView::fillMenu);
+    // After the menu has finished closing: an entry chosen in it is
+    // triggered once the menu is hidden.
+    connect(&m_menu, &QMenu::aboutToHide, this, [this] {
+        QTimer::singleShot(0, this, [this] {
+            if (!m_menu.isVisible())
+                emptyMenu();
+        });
+    });
+}
+
+JobMenuView::~JobMenuView()
+{
+    // The entries belong to the jobs; they only leave the menu and the watcher.
+    emptyMenu();
+    m_watcher.reset();
 }
 
 void JobMenuView::rebuild()
@@ -52,7 +92,7 @@ void JobMenuView::applyChanges(bool whole)
     clock.start();
     ++m_updateCount;
     // The job list only grows: what is past the jobs seen so far is new.
-    // Each entry added costs a walk over the menu's entries, so tens of
+    // Each entry watched costs a walk over the watched entries, so tens of
     // thousands of new jobs join over several turns of the event loop.
     const QList<KiteProject*>& jobs = m_settings->jobList;
     const int firstNew = m_jobsSeen;
@@ -68,9 +108,10 @@ void JobMenuView::applyChanges(bool whole)
             continue; // the job went away meanwhile
         Entry& entry = it.value();
         entry.pending = false;
-        if (entry.inMenu && entry.job->isDeletedLocal) {
-            m_menu.removeAction(action);
-            entry.inMenu = false;
+        if (entry.listed && entry.job->isDeletedLocal) {
+            entry.listed = false;
+            if (m_filled)
+                m_menu.removeAction(action);
             ++removed;
         }
         const QString text = action->text();
@@ -99,12 +140,13 @@ void JobMenuView::watch(KiteProject* job)
         return;
     Entry& entry = m_entries[action];
     entry.job = job;
-    entry.inMenu = true;
+    entry.listed = true;
     entry.pending = true;
     m_changed.append(action); // its first status line is printed in this update
-    m_menu.addAction(action);
-    connect(action, &QAction::changed, this, [this, action] { entryChanged(action); });
-    connect(action, &QObject::destroyed, this, [this, action] { m_entries.remove(action); });
+    m_order.append(action);
+    m_watcher->addAction(action);
+    if (m_filled)
+        m_menu.addAction(action);
 }
 
 void JobMenuView::entryChanged(QAction* action)
@@ -117,9 +159,26 @@ void JobMenuView::entryChanged(QAction* action)
     scheduleUpdate();
 }
 
-void JobMenuView::prepareSubMenus()
+void JobMenuView::entryRemoved(QAction* action)
+{
+    // The job's entry is being destroyed.
+    if (m_entries.remove(action) > 0)
+        m_order.removeOne(action);
+}
+
+void JobMenuView::fillMenu()
 {
     updateNow();
+    if (!m_filled) {
+        QList<QAction*> listed;
+        listed.reserve(m_order.size());
+        for (QAction* action : qAsConst(m_order)) {
+            if (m_entries.value(action).listed)
+                listed << action;
+        }
+        m_menu.addActions(listed);
+        m_filled = true;
+    }
     const QList<QAction*> actions = m_menu.actions();
     for (QAction* action : actions) {
         const auto it = m_entries.constFind(action);
@@ -128,10 +187,21 @@ void JobMenuView::prepareSubMenus()
     }
 }
 
+void JobMenuView::emptyMenu()
+{
+    if (!m_filled)
+        return;
+    m_filled = false;
+    const QList<QAction*> actions = m_menu.actions();
+    for (QAction* action : actions)
+        m_menu.removeAction(action);
+}
+
 bool JobMenuView::saveSnapshot(const QString& fileName)
 {
     // The sub-menus first: an entry shows its arrow once it has one.
-    prepareSubMenus();
+    const bool wasFilled = m_filled;
+    fillMenu();
     auto render = [](QMenu* menu) {
         menu->ensurePolished();
         menu->resize(menu->sizeHint());
@@ -170,5 +240,7 @@ bool JobMenuView::saveSnapshot(const QString& fileName)
         y += sub.height() + 8;
     }
     painter.end();
+    if (!wasFilled)
+        emptyMenu();
     return image.save(fileName, "PNG");
 }

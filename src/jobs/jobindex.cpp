@@ -19,14 +19,12 @@ void JobIndex::catchUp()
         m_byName.clear();
         m_byId.clear();
         m_byOutputFolder.clear();
-        m_positions.clear();
         m_indexed = 0;
     }
     for (; m_indexed < m_jobs.size(); ++m_indexed) {
         KiteProject* job = m_jobs.at(m_indexed);
         if (!job)
             continue;
-        m_positions.insert(job, m_indexed);
         add(m_byName, job->name, {m_indexed, job});
         add(m_byId, job->jobId, {m_indexed, job});
         addOutputFolders({m_indexed, job});
@@ -78,9 +76,33 @@ bool JobIndex::outputFolderUsedByOther(const QString& folder, const KiteProject*
     return false;
 }
 
+int JobIndex::entryPosition(const QHash<QString, Entries>& index, const QString& key, const KiteProject* job)
+{
+    const auto found = index.constFind(key);
+    if (found != index.constEnd()) {
+        for (const Entry& entry : found.value()) {
+            if (entry.job == job)
+                return entry.position;
+        }
+    }
+    return -1;
+}
+
+int JobIndex::positionOf(KiteProject* job, const QString& name)
+{
+    catchUp();
+    const int position = entryPosition(m_byName, name, job);
+    // Without an entry the job is not in the list yet, or it was deleted for
+    // good and a look-up that met it dropped its entry; only then is it
+    // looked for in the list.
+    if (position >= 0 || !job->isDeletedLocal)
+        return position;
+    return int(m_jobs.indexOf(job));
+}
+
 void JobIndex::outputFoldersChanged(KiteProject* job)
 {
-    const int position = m_positions.value(job, -1);
+    const int position = positionOf(job, job->name);
     if (position >= 0)
         addOutputFolders({position, job});
 }
@@ -144,18 +166,17 @@ KiteProject* JobIndex::byName(const QString& name, Skip skip)
 
 void JobIndex::renamed(KiteProject* job, const QString& oldName)
 {
-    const int position = m_positions.value(job, -1);
-    if (position < 0)
-        return; // not indexed yet: catchUp takes the new name
-    Q_UNUSED(oldName) // the old entry goes when a look-up meets it
-    add(m_byName, job->name, {position, job});
+    // The old entry stays until a look-up meets it. A job indexed only now
+    // is under its new name already.
+    const int position = positionOf(job, oldName);
+    if (position >= 0 && entryPosition(m_byName, job->name, job) < 0)
+        add(m_byName, job->name, {position, job});
 }
 
 void JobIndex::idChanged(KiteProject* job, const QString& oldId)
 {
-    const int position = m_positions.value(job, -1);
-    if (position < 0)
-        return;
-    Q_UNUSED(oldId)
-    add(m_byId, job->jobId, {position, job});
+    Q_UNUSED(oldId) // the old entry goes when a look-up meets it
+    const int position = positionOf(job, job->name);
+    if (position >= 0 && entryPosition(m_byId, job->jobId, job) < 0)
+        add(m_byId, job->jobId, {position, job});
 }

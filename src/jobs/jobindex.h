@@ -55,6 +55,10 @@ private:
     void catchUp();
     void add(QHash<QString, Entries>& index, const QString& key, const Entry& entry);
     void addOutputFolders(const Entry& entry);
+    // Where the job stands in the list, -1 when it is not in it; `name` is
+    // the name it was indexed under.
+    int positionOf(KiteProject* job, const QString& name);
+    static int entryPosition(const QHash<QString, Entries>& index, const QString& key, const KiteProject* job);
     // Output folders compare as this system compares paths.
     static QString folderKey(const QString& folder);
     // The first entry under `key` whose job still has that key and is not
@@ -66,7 +70,6 @@ private:
     QHash<QString, Entries> m_byName;
     QHash<QString, Entries> m_byId;
     QHash<QString, Entries> m_byOutputFolder;
-    QHash<const KiteProject*, int> m_positions;
     int m_indexed = 0;
     const KiteProject* m_lastIndexed = nullptr; // the job at m_indexed - 1
 };

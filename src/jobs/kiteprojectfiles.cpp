@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringBuilder>
 
 // The job's folders on this machine: its default output folder and the
 // shortcut to its output next to the other jobs' shortcuts.
@@ -29,7 +30,8 @@ bool isTakenFolder(const QString& path)
 void KiteProject::setDownloadFolders(const QString& folder, const QString& customFolder)
 {
     localDownloadDir = folder;
-    localDownloadDirCustom = customFolder;
+    // Mostly the same path: then both fields share one text.
+    localDownloadDirCustom = customFolder == folder ? localDownloadDir : customFolder;
     if (kiteSettings)
         kiteSettings->jobIndex().outputFoldersChanged(this);
 }
@@ -38,7 +40,10 @@ QString KiteProject::defaultDownloadDir() const
 {
     if (!kiteSettings || !JobNames::isUsableAsFileName(name))
         return QString();
-    return userFolder() + QStringLiteral("/OrvelKite/Download/output/") + name;
+    // Built in one piece: every job keeps this path, and a string grown by
+    // appending keeps its spare room.
+    return kiteSettings->localProjectsFolder % QLatin1Char('/') % kiteSettings->username
+        % QLatin1String("/OrvelKite/Download/output/") % name;
 }
 
 QString KiteProject::effectiveDownloadDir() const

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStringBuilder>
 #include <QTimer>
 #include <QUrl>
 
@@ -156,7 +157,8 @@ void KiteProject::setStatusText(const QString& suffix)
     const QString shown = jobAction->text();
     if (shown.size() == name.size() + suffix.size() && shown.startsWith(name) && shown.endsWith(suffix))
         return;
-    jobAction->setText(name + suffix);
+    // In one piece: the line is kept for as long as it is shown.
+    jobAction->setText(name % suffix);
 }
 
 void KiteProject::setStatusIcon(const QString& iconName)

@@ -159,8 +159,14 @@ void RequestQueue::release(qint64 now)
 
     if (m_waiting.isEmpty()) {
         m_drainTimer.stop();
-        if (m_backlog)
+        if (m_backlog) {
             qCDebug(lcRequestQueue) << "all waiting requests sent," << m_merged << "were already on their way";
+            // A backlog of thousands leaves its room behind in the emptied
+            // containers; it is given back.
+            m_waiting = QQueue<QueuedRequest>();
+            m_waitingReads.squeeze();
+            m_waitingReadIds.squeeze();
+        }
         m_backlog = false;
         m_merged = 0;
         return;

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSettings>
+#include <QStringBuilder>
 
 #include <limits>
 #include <memory>
@@ -174,7 +175,7 @@ void DownloadListUpdater::fileListUpdateSlot(QJsonArray fileNames, QJsonArray di
     job->downloadBytesTotal = 0;
     dirListServer.append(QJsonObject{{QStringLiteral("file"), QString()}});
     if (job->downloadPath.isEmpty())
-        job->downloadPath = job->name + QLatin1Char('/');
+        job->downloadPath = job->name % QLatin1Char('/');
 
     QString localDir = job->effectiveDownloadDir();
     if (localDir.isEmpty() || !QFileInfo(localDir).isDir()) {
