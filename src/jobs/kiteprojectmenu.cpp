@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
-#include <QStringBuilder>
 #include <QTimer>
 #include <QUrl>
 
@@ -157,8 +156,11 @@ void KiteProject::setStatusText(const QString& suffix)
     const QString shown = jobAction->text();
     if (shown.size() == name.size() + suffix.size() && shown.startsWith(name) && shown.endsWith(suffix))
         return;
-    // In one piece: the line is kept for as long as it is shown.
-    jobAction->setText(name % suffix);
+    // Exactly as long as it needs: the line is kept for as long as it is
+    // shown, and a string grown by appending keeps spare room.
+    QString line;
+    line.reserve(name.size() + suffix.size());
+    jobAction->setText(line.append(name).append(suffix));
 }
 
 void KiteProject::setStatusIcon(const QString& iconName)
