@@ -43,7 +43,6 @@ JobMenuView::JobMenuView(KiteSettings* settings, QTextStream& out, QObject* pare
     : QObject(parent)
     , m_settings(settings)
     , m_out(out)
-    , m_watcher(std::make_unique<EntryWatcher>(this))
 {
     m_menu.setTitle(tr("Render jobs"));
     m_updateTimer.setSingleShot(true);
@@ -64,7 +63,7 @@ JobMenuView::~JobMenuView()
 {
     // The entries belong to the jobs; they only leave the menu and the watcher.
     emptyMenu();
-    m_watcher.reset();
+    m_watchers.clear();
 }
 
 void JobMenuView::rebuild()
@@ -92,8 +91,8 @@ void JobMenuView::applyChanges(bool whole)
     clock.start();
     ++m_updateCount;
     // The job list only grows: what is past the jobs seen so far is new.
-    // Each entry watched costs a walk over the watched entries, so tens of
-    // thousands of new jobs join over several turns of the event loop.
+    // Tens of thousands of new jobs join over several turns of the event
+    // loop.
     const QList<KiteProject*>& jobs = m_settings->jobList;
     const int firstNew = m_jobsSeen;
     for (; m_jobsSeen < jobs.size() && (whole || clock.elapsed() < sliceMs); ++m_jobsSeen)
@@ -144,7 +143,11 @@ void JobMenuView::watch(KiteProject* job)
     entry.pending = true;
     m_changed.append(action); // its first status line is printed in this update
     m_order.append(action);
-    m_watcher->addAction(action);
+    // A widget walks its entries for each one it takes in: each watcher
+    // holds a bounded share of them.
+    if (m_watchers.empty() || m_watchers.back()->actions().size() >= entriesPerWatcher)
+        m_watchers.push_back(std::make_unique<EntryWatcher>(this));
+    m_watchers.back()->addAction(action);
     if (m_filled)
         m_menu.addAction(action);
 }

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <memory>
+#include <vector>
 
 class KiteProject;
 class KiteSettings;
@@ -18,7 +19,7 @@ class QTextStream;
 // jobAction) in job-list order, but holds them only while it is open: an
 // entry sitting in a menu costs the menu's own bookkeeping and two signal
 // connections, which at tens of thousands of jobs is more than the job record
-// itself. Meanwhile a hidden widget holds the entries, so that their changes
+// itself. Meanwhile hidden widgets hold the entries, so that their changes
 // arrive as widget events without a connection per job. Jobs new in the job
 // list are watched in list order, a job whose local files were deleted
 // leaves the list, and "job: <status line>" is printed for each job whose
@@ -79,11 +80,12 @@ private:
     void emptyMenu();
 
     static constexpr int sliceMs = 8;
+    static constexpr int entriesPerWatcher = 512;
 
     KiteSettings* m_settings;
     QTextStream& m_out;
     QMenu m_menu;
-    std::unique_ptr<QWidget> m_watcher;
+    std::vector<std::unique_ptr<QWidget>> m_watchers;
     QTimer m_updateTimer;
     QHash<QAction*, Entry> m_entries; // by the job's entry action
     QVector<QAction*> m_order;        // the watched entries, in job-list order

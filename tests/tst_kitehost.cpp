@@ -336,6 +336,21 @@ void TestKiteHost::jobMenuFollowsTheJobList()
     QCOMPARE(texts(opened()), (QStringList{"a QUEUED", "e", "f"}));
     f->jobAction->setText(QStringLiteral("f QUEUED"));
     QCOMPARE(burst(), QStringLiteral("job: f QUEUED\n"));
+
+    // Thousands of jobs: a change anywhere is printed, a job gone anywhere
+    // leaves the list.
+    QList<KiteProject*> many;
+    for (int i = 0; i < 1500; ++i)
+        many << addJob(QStringLiteral("m%1").arg(i));
+    QCOMPARE(burst().count(QLatin1Char('\n')), 1500);
+    many.at(1400)->jobAction->setText(QStringLiteral("m1400 QUEUED"));
+    many.at(3)->jobAction->setText(QStringLiteral("m3 QUEUED"));
+    QCOMPARE(burst(), QStringLiteral("job: m1400 QUEUED\njob: m3 QUEUED\n"));
+    delete many.takeAt(1000);
+    const QList<QAction*> listed = opened();
+    QCOMPARE(listed.size(), 3 + 1499);
+    QCOMPARE(listed.at(3 + 999)->text(), QStringLiteral("m999"));
+    QCOMPARE(listed.at(3 + 1000)->text(), QStringLiteral("m1001"));
 }
 
 QStringList TestKiteHost::writeJob(const QString& projects, const QString& name, int sceneBytes)
