@@ -65,6 +65,7 @@ private slots:
     void unwritableApplicationDirectoryKeepsJobsGoing();
     void readOnlyProjectsFolderLosesNoLine();
     void unfinishedHandshakeTimesOut();
+    void silentServerIsTakenAsGone();
     void hostileMessagesLeaveClientWorking_data();
     void hostileMessagesLeaveClientWorking();
     void wrongTypesInEveryMemberLeaveClientWorking();
@@ -129,6 +130,9 @@ bool TestFaults::startAndLogIn()
     if (!m_client->start(ClientFixture::Options()))
         return false;
     m_client->settings->password = kPassword;
+    // Pings every 2 s: a connection whose end the system never reports is
+    // given up within the waits of these tests.
+    m_client->plugin->pingTimer->start(2000);
     m_uploader = std::make_unique<StandInUploader>(m_client->plugin, m_client->settings, m_storage.path());
     m_uploader->setChunkBytes(32 * 1024);
     m_uploader->setPaceMs(5);
@@ -668,6 +672,65 @@ void TestFaults::unfinishedHandshakeTimesOut()
     QVERIFY(success.wait(10000));
     QCOMPARE(success.last().first().toInt(), 0);
     qDeleteAll(held);
+}
+
+// The server goes silent without closing the connection (a peer gone from
+// the network): after three unanswered pings the client takes the connection
+// as lost, and the host logs in again.
+void TestFaults::silentServerIsTakenAsGone()
+{
+    QVERIFY(m_client->start(ClientFixture::Options()));
+    const quint16 farmPort = quint16(QUrl(m_client->settings->serverWss).port());
+    // Passes the bytes on both ways until it goes silent.
+    QTcpServer relay;
+    QVERIFY(relay.listen(QHostAddress::LocalHost, 0));
+    bool silent = false;
+    connect(&relay, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket* client = relay.nextPendingConnection()) {
+            auto* farm = new QTcpSocket(client);
+            farm->connectToHost(QHostAddress::LocalHost, farmPort);
+            auto pass = [&silent](QTcpSocket* from, QTcpSocket* to) {
+                const QByteArray bytes = from->readAll();
+                if (!silent)
+                    to->write(bytes);
+            };
+            connect(client, &QTcpSocket::readyRead, farm, [=] { pass(client, farm); });
+            connect(farm, &QTcpSocket::readyRead, client, [=] { pass(farm, client); });
+            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        }
+    });
+    m_client->settings->serverWss = QStringLiteral("ws://127.0.0.1:%1").arg(relay.serverPort());
+    QSignalSpy success(m_client->plugin, &PluginNetConnection::loginSuccessSignal);
+    QSignalSpy lost(m_client->plugin, &PluginNetConnection::websocketTimeoutSignal);
+    m_client->plugin->loginSlot(kUser, kPassword);
+    QVERIFY(success.wait(10000));
+    m_client->settings->loggedIn = true; // the host's part
+
+    // A server that answers is never given up, however many pings go out.
+    for (int i = 0; i < 5; ++i) {
+        const int pings = m_client->simulator.receivedCount(QStringLiteral("ping"));
+        m_client->plugin->pingTimerSlot();
+        QTRY_VERIFY(m_client->simulator.receivedCount(QStringLiteral("ping")) > pings);
+        // The pong left before this message: once it is handled the pong is in.
+        m_client->settings->renderPoints = 0;
+        QVERIFY(dispatchWorks());
+    }
+    QCOMPARE(lost.count(), 0);
+
+    silent = true;
+    for (int i = 0; i < KiteWebSocketConnection::silentPingsLimit; ++i)
+        m_client->plugin->pingTimerSlot();
+    QCOMPARE(lost.count(), 0);
+    m_client->plugin->pingTimerSlot();
+    QTRY_COMPARE(lost.count(), 1);
+    QVERIFY(!m_client->settings->loggedIn);
+    QVERIFY(m_client->logText().contains(QStringLiteral("no answer from the server to the last 3 pings")));
+
+    // Logged in again once the server answers.
+    silent = false;
+    m_client->plugin->loginSlot(kUser, kPassword);
+    QTRY_COMPARE_WITH_TIMEOUT(success.count(), 2, 10000);
+    QCOMPARE(success.last().first().toInt(), 0);
 }
 
 void TestFaults::hostileMessagesLeaveClientWorking_data()

@@ -28,6 +28,7 @@ KiteWebSocketConnection::KiteWebSocketConnection(KiteSettings* settings, QObject
     connect(&webSocket, &QWebSocket::connected, this, &KiteWebSocketConnection::onConnected);
     connect(&webSocket, &QWebSocket::disconnected, this, &KiteWebSocketConnection::websocketDisconnectedSlot);
     connect(&webSocket, &QWebSocket::textMessageReceived, this, &KiteWebSocketConnection::onTextMessageReceived);
+    connect(&webSocket, &QWebSocket::pong, this, [this] { m_heardSincePing = true; });
     connect(&webSocket, &QWebSocket::sslErrors, this, &KiteWebSocketConnection::onSslErrors);
     connect(&webSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
             &KiteWebSocketConnection::webSocketError);
@@ -82,6 +83,8 @@ QString KiteWebSocketConnection::loginMessage() const
 void KiteWebSocketConnection::onConnected()
 {
     ++openedConnections;
+    m_silentPings = 0;
+    m_heardSincePing = true;
     timeoutTimer.stop();
     qCDebug(lcNet) << "timeoutTimer.stop();";
     qCDebug(lcNet) << "Websocket connected, login" << webSocket.proxy().type();
@@ -148,6 +151,7 @@ void KiteWebSocketConnection::websocketLoginStatusSlot(bool loginStatus)
 
 void KiteWebSocketConnection::onTextMessageReceived(QString message)
 {
+    m_heardSincePing = true;
     // A large message is only looked at when its line reaches the log.
     if (kiteSettings->logs(3)) {
         if (message.contains(QLatin1String("customFtpPass")))
@@ -177,6 +181,20 @@ void KiteWebSocketConnection::websocketPingSlot()
 {
     log(QStringLiteral("ping"), 3);
     qCDebug(lcNet) << "websocket ping";
+    if (webSocket.state() == QAbstractSocket::ConnectedState) {
+        m_silentPings = m_heardSincePing ? 0 : m_silentPings + 1;
+        m_heardSincePing = false;
+        if (m_silentPings >= silentPingsLimit) {
+            log(QStringLiteral("no answer from the server to the last %1 pings, the connection is taken as lost")
+                    .arg(m_silentPings),
+                0);
+            m_silentPings = 0;
+            m_heardSincePing = true;
+            // Closes the socket here and now; the disconnect goes the usual way.
+            webSocket.abort();
+            return;
+        }
+    }
     webSocket.ping();
 }
 

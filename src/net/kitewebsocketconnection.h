@@ -20,6 +20,11 @@ public:
     static constexpr int connectTimeoutMs = 20000;
     // A hostile or broken server must not make the client buffer without bound.
     static constexpr qint64 maxIncomingMessageBytes = 64 * 1024 * 1024;
+    // Pings in a row the server leaves unanswered, with nothing else heard
+    // from it, before the connection is taken as lost. A peer that vanished
+    // without closing (a sleeping router, a dropped network) leaves the
+    // socket open for good otherwise, and every request goes nowhere.
+    static constexpr int silentPingsLimit = 3;
 
     KiteWebSocketConnection(KiteSettings* kiteSettings, QObject* parent = nullptr);
 
@@ -66,4 +71,6 @@ private:
     void log(const QString& message, int level);
     QString loginMessage() const;
     int m_connectTimeoutMs = connectTimeoutMs;
+    int m_silentPings = 0;       // pings sent since the server was last heard
+    bool m_heardSincePing = true; // a pong or a message since the last ping
 };
