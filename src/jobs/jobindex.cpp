@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 JobIndex::JobIndex(const QList<KiteProject*>& jobs)
     : m_jobs(jobs)
 {
@@ -23,8 +25,8 @@ void JobIndex::catchUp()
         KiteProject* job = m_jobs.at(m_indexed);
         if (!job)
             continue;
-        m_byName.insert(job->name, {m_indexed, job});
-        m_byId.insert(job->jobId, {m_indexed, job});
+        add(m_byName, job->name, {m_indexed, job});
+        add(m_byId, job->jobId, {m_indexed, job});
         addOutputFolders({m_indexed, job});
     }
     m_lastIndexed = m_indexed > 0 ? m_jobs.at(m_indexed - 1) : nullptr;
@@ -44,9 +46,11 @@ void JobIndex::addOutputFolders(const Entry& entry)
     for (const QString* folder : {&entry.job->localDownloadDir, &entry.job->localDownloadDirCustom}) {
         if (folder->isEmpty())
             continue;
-        const QString key = folderKey(*folder);
-        if (entryPosition(m_byOutputFolder, key, entry.job) < 0)
-            m_byOutputFolder.insert(key, entry);
+        Entries& entries = m_byOutputFolder[folderKey(*folder)];
+        const bool known = std::any_of(entries.cbegin(), entries.cend(),
+                                       [&entry](const Entry& e) { return e.job == entry.job; });
+        if (!known)
+            add(m_byOutputFolder, folderKey(*folder), entry);
     }
 }
 
@@ -54,25 +58,32 @@ bool JobIndex::outputFolderUsedByOther(const QString& folder, const KiteProject*
 {
     catchUp();
     const QString key = folderKey(folder);
-    for (auto it = m_byOutputFolder.find(key); it != m_byOutputFolder.end() && it.key() == key;) {
-        const KiteProject* other = it->job;
+    const auto found = m_byOutputFolder.find(key);
+    if (found == m_byOutputFolder.end())
+        return false;
+    Entries& entries = found.value();
+    for (int i = 0; i < entries.size();) {
+        const KiteProject* other = entries.at(i).job;
         // A job that has moved on to another folder no longer uses this one.
         if (folderKey(other->localDownloadDir) != key && folderKey(other->localDownloadDirCustom) != key) {
-            it = m_byOutputFolder.erase(it);
+            entries.remove(i);
             continue;
         }
         if (!(other->name == job->name && !other->isDeleted))
             return true;
-        ++it;
+        ++i;
     }
     return false;
 }
 
-int JobIndex::entryPosition(const Index& index, const QString& key, const KiteProject* job)
+int JobIndex::entryPosition(const QHash<QString, Entries>& index, const QString& key, const KiteProject* job)
 {
-    for (auto it = index.constFind(key); it != index.constEnd() && it.key() == key; ++it) {
-        if (it->job == job)
-            return it->position;
+    const auto found = index.constFind(key);
+    if (found != index.constEnd()) {
+        for (const Entry& entry : found.value()) {
+            if (entry.job == job)
+                return entry.position;
+        }
     }
     return -1;
 }
@@ -96,25 +107,37 @@ void JobIndex::outputFoldersChanged(KiteProject* job)
         addOutputFolders({position, job});
 }
 
-const JobIndex::Entry* JobIndex::first(Index& index, const QString& key, bool byName, Skip skip)
+void JobIndex::add(QHash<QString, Entries>& index, const QString& key, const Entry& entry)
 {
-    const Entry* found = nullptr;
-    for (auto it = index.find(key); it != index.end() && it.key() == key;) {
-        // The hash's own key, equal to `key`: a job indexed under it shares
-        // its text, so the comparison below need not read the text again.
-        const QString& indexed = it.key();
-        const KiteProject* job = it->job;
+    Entries& entries = index[key];
+    // Mostly appended at the end; a renamed job goes to its place.
+    auto at = std::upper_bound(entries.begin(), entries.end(), entry.position,
+                               [](int position, const Entry& e) { return position < e.position; });
+    entries.insert(at, entry);
+}
+
+const JobIndex::Entry* JobIndex::first(QHash<QString, Entries>& index, const QString& key, bool byName, Skip skip)
+{
+    const auto found = index.find(key);
+    if (found == index.end())
+        return nullptr;
+    Entries& entries = found.value();
+    // The hash's own key, equal to `key`: a job indexed under it shares its
+    // text, so the comparison below need not read the text again.
+    const QString& indexed = found.key();
+    for (int i = 0; i < entries.size();) {
+        const KiteProject* job = entries.at(i).job;
         // A job deleted for good is found by no look-up again; one that has
         // another name or id now is indexed under that one.
         if (job->isDeletedLocal || (byName ? job->name != indexed : job->jobId != indexed)) {
-            it = index.erase(it);
+            entries.remove(i);
             continue;
         }
-        if (!(skip == Skip::Deleted && job->isDeleted) && (!found || it->position < found->position))
-            found = &it.value();
-        ++it;
+        if (!(skip == Skip::Deleted && job->isDeleted))
+            return &entries.at(i);
+        ++i;
     }
-    return found;
+    return nullptr;
 }
 
 KiteProject* JobIndex::byNameOrId(const QString& name, const QString& id, Skip skip)
@@ -147,7 +170,7 @@ void JobIndex::renamed(KiteProject* job, const QString& oldName)
     // is under its new name already.
     const int position = positionOf(job, oldName);
     if (position >= 0 && entryPosition(m_byName, job->name, job) < 0)
-        m_byName.insert(job->name, {position, job});
+        add(m_byName, job->name, {position, job});
 }
 
 void JobIndex::idChanged(KiteProject* job, const QString& oldId)
@@ -155,5 +178,5 @@ void JobIndex::idChanged(KiteProject* job, const QString& oldId)
     Q_UNUSED(oldId) // the old entry goes when a look-up meets it
     const int position = positionOf(job, job->name);
     if (position >= 0 && entryPosition(m_byId, job->jobId, job) < 0)
-        m_byId.insert(job->jobId, {position, job});
+        add(m_byId, job->jobId, {position, job});
 }

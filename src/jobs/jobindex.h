@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QVarLengthArray>
 
 class KiteProject;
 
@@ -48,26 +49,27 @@ private:
         int position;
         KiteProject* job;
     };
-    // Nearly every key has one job; the few others have one node per job.
-    using Index = QMultiHash<QString, Entry>;
+    // Nearly every key has one job: it is kept in the hash's own node.
+    using Entries = QVarLengthArray<Entry, 1>;
 
     void catchUp();
+    void add(QHash<QString, Entries>& index, const QString& key, const Entry& entry);
     void addOutputFolders(const Entry& entry);
     // Where the job stands in the list, -1 when it is not in it; `name` is
     // the name it was indexed under.
     int positionOf(KiteProject* job, const QString& name);
-    static int entryPosition(const Index& index, const QString& key, const KiteProject* job);
+    static int entryPosition(const QHash<QString, Entries>& index, const QString& key, const KiteProject* job);
     // Output folders compare as this system compares paths.
     static QString folderKey(const QString& folder);
-    // The entry under `key` first in list order whose job still has that key
-    // and is not skipped; entries of jobs deleted for good, or renamed, are
-    // dropped on the way.
-    const Entry* first(Index& index, const QString& key, bool byName, Skip skip);
+    // The first entry under `key` whose job still has that key and is not
+    // skipped; entries of jobs deleted for good, or renamed, are dropped on
+    // the way.
+    const Entry* first(QHash<QString, Entries>& index, const QString& key, bool byName, Skip skip);
 
     const QList<KiteProject*>& m_jobs;
-    Index m_byName;
-    Index m_byId;
-    Index m_byOutputFolder;
+    QHash<QString, Entries> m_byName;
+    QHash<QString, Entries> m_byId;
+    QHash<QString, Entries> m_byOutputFolder;
     int m_indexed = 0;
     const KiteProject* m_lastIndexed = nullptr; // the job at m_indexed - 1
 };
