@@ -204,9 +204,6 @@ void TestFaults::drop(Drop how)
     }
 }
 
-// A message the client understands is handled after the fault (pushed again
-// while the client is not connected, e.g. after the server closed an
-// oversized message's connection and the host is logging in again).
 // Logged in on both sides; a client the server logged out (a failed login
 // answer ends the session) logs in again, as the user would.
 bool TestFaults::loggedInAgain()
@@ -220,6 +217,9 @@ bool TestFaults::loggedInAgain()
     return false;
 }
 
+// A message the client understands is handled after the fault (pushed again
+// while the client is not connected, e.g. after the server closed an
+// oversized message's connection and the host is logging in again).
 bool TestFaults::dispatchWorks()
 {
     const QString probe = QStringLiteral(R"({"action":"getRenderpoints","data":{"result":4242}})");
