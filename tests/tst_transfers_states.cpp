@@ -64,6 +64,7 @@ private slots:
             << QJsonObject{{"data", data("A", "id-a")["data"]}, {"custom", QJsonObject{{"scene", "zzz"}}}} << "A/id-a" << true;
         QTest::newRow("top-level scene looks up custom id")
             << QJsonObject{{"scene", "x"}, {"custom", QJsonObject{{"id", "id-c"}}}} << "C/id-c" << true;
+        QTest::newRow("top-level scene without an id finds no job") << QJsonObject{{"scene", "x"}} << "" << false;
         QTest::newRow("null scene is no scene") << QJsonObject{{"data", QJsonObject{{"scene", QJsonValue::Null}}}} << "" << false;
     }
 
@@ -77,6 +78,7 @@ private slots:
         m_client->addJob("C")->isDeletedLocal = true;
         m_client->addJob("C", "id-c");
         KiteProject* e = m_client->addJob("E");
+        m_client->addJob("N"); // not submitted yet: no id
         // Look-ups have seen the list before the job changes its name and id.
         QVERIFY(m_client->plugin->findJobByName(nullptr, "E", QString()) == e);
         e->rename("E2");
@@ -412,6 +414,13 @@ private slots:
         m_client->receive(QJsonObject{{"action", "projectUploaded"}, {"data", QJsonObject{{"scene", "done"}}}});
         QCOMPARE(m_client->sent("getProjectStates").size(), 2);
         QCOMPARE(infoOf(m_client->sent("getProjectStates").last()), QStringLiteral("uploaded2"));
+        // An event without an id is no event of a job the farm has not
+        // numbered yet.
+        KiteProject* unsubmitted = m_client->addJob("unsubmitted");
+        m_client->clearSent();
+        m_client->receive(QJsonObject{{"action", "jobStateChange"}, {"data", QJsonObject{{"state", "RENDERING"}}}});
+        QVERIFY(!unsubmitted->isRendering);
+        QCOMPARE(m_client->sent("getProgressInfos").size(), 0);
     }
 
 private:

@@ -26,7 +26,8 @@ void JobIndex::catchUp()
         if (!job)
             continue;
         add(m_byName, job->name, {m_indexed, job});
-        add(m_byId, job->jobId, {m_indexed, job});
+        if (!job->jobId.isEmpty())
+            add(m_byId, job->jobId, {m_indexed, job});
         addOutputFolders({m_indexed, job});
     }
     m_lastIndexed = m_indexed > 0 ? m_jobs.at(m_indexed - 1) : nullptr;
@@ -152,6 +153,8 @@ KiteProject* JobIndex::byNameOrId(const QString& name, const QString& id, Skip s
 
 KiteProject* JobIndex::byId(const QString& id, Skip skip)
 {
+    if (id.isEmpty())
+        return nullptr;
     catchUp();
     const Entry* entry = first(m_byId, id, false, skip);
     return entry ? entry->job : nullptr;
@@ -176,6 +179,8 @@ void JobIndex::renamed(KiteProject* job, const QString& oldName)
 void JobIndex::idChanged(KiteProject* job, const QString& oldId)
 {
     Q_UNUSED(oldId) // the old entry goes when a look-up meets it
+    if (job->jobId.isEmpty())
+        return;
     const int position = positionOf(job, job->name);
     if (position >= 0 && entryPosition(m_byId, job->jobId, job) < 0)
         add(m_byId, job->jobId, {position, job});

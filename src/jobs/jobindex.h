@@ -30,6 +30,8 @@ public:
     // The first job whose id equals `id` (when `id` is not empty) or whose
     // name equals `name`; null when none.
     KiteProject* byNameOrId(const QString& name, const QString& id, Skip skip = Skip::Deleted);
+    // The first job whose id equals `id`. A job the farm has not given an id
+    // yet is never found by id: an empty `id` finds nothing.
     KiteProject* byId(const QString& id, Skip skip = Skip::Deleted);
     KiteProject* byName(const QString& name, Skip skip = Skip::Deleted);
 
