@@ -11,7 +11,8 @@
 //                  job new) and all it sets off - the requests it makes and the
 //                  farm's answers to them - until the client has been quiet for
 //                  a while, against parsing that message with
-//                  QJsonDocument::fromJson;
+//                  QJsonDocument::fromJson; the file work alone that its new
+//                  jobs set off is printed beside it for reference;
 //   second list    the same message once more (the jobs' first look at their
 //                  output is over by now);
 //   third list     the same once more: nothing changed, so no request either;
@@ -132,6 +133,7 @@ public:
 
 private:
     int measure();
+    void measureEvents();
     bool setUpFarm();
     bool writeLocalJobs();
     void startClient();
@@ -151,6 +153,10 @@ private:
     // The GUI thread's busy time for a bare QWebSocket that receives `texts`
     // and does nothing with them.
     qint64 bareReceiveNs(const QStringList& texts);
+    // The file work alone that a new job's first output listing sets off
+    // (its output folder, its shortcut, a look into the folder, a line in its
+    // cfg), done for `jobs` jobs in a plain loop.
+    qint64 newJobFilesNs(int jobs);
     void print(const Figure& figure, const QString& extra = QString());
     // The raw waits behind the phase's pause.
     QString waitsText() const;
@@ -354,6 +360,25 @@ bool JobListBench::waitFor(const std::function<bool()>& done, int timeoutMs)
     }
     m_app.ignored = nullptr;
     return finished;
+}
+
+qint64 JobListBench::newJobFilesNs(int jobs)
+{
+    const QString root = m_dir.filePath(QStringLiteral("file-work"));
+    QDir().mkpath(root + QStringLiteral("/links"));
+    const qint64 start = nowNs();
+    for (int i = 0; i < jobs; ++i) {
+        const QString folder = root + QLatin1Char('/') + jobName(i);
+        QDir().mkpath(folder);
+        QFile::link(folder, root + QStringLiteral("/links/") + jobName(i));
+        QDir(folder).entryList(QDir::Files);
+        QFile cfg(folder + QStringLiteral(".cfg"));
+        if (cfg.open(QIODevice::Append))
+            cfg.write("localDownloadDirCustom=" + folder.toUtf8() + "\r\n");
+    }
+    const qint64 took = nowNs() - start;
+    QDir(root).removeRecursively();
+    return took;
 }
 
 qint64 JobListBench::bareReceiveNs(const QStringList& texts)
@@ -606,6 +631,46 @@ int JobListBench::run()
     return result;
 }
 
+// The burst of events, pushed in chunks so that the farm looks at its
+// socket (the pongs) in between.
+void JobListBench::measureEvents()
+{
+    const QStringList texts = eventTexts();
+    const qint64 eventParseNs = bestOf([&] {
+        for (const QString& text : texts)
+            QJsonDocument::fromJson(text.toUtf8());
+    });
+    std::printf("baseline: %d event messages parsed in %.1f ms\n", int(texts.size()), ms(eventParseNs));
+    std::atomic<bool> pushed{texts.isEmpty()};
+    Figure events{"events", 0, ms(eventParseNs), 5};
+    events.pauseBoundMs = kPauseBeyondParseMs;
+    // Each chunk is pushed from a zero timer of the farm's thread, so that its
+    // event loop looks at its sockets (the pongs) and timers (the next ping)
+    // between two chunks; posted all at once, the chunks would be sent in one
+    // go and the farm's own backlog would count as the client's pause.
+    auto pushFrom = std::make_shared<std::function<void(int)>>();
+    *pushFrom = [this, &texts, &pushed, pushFrom](int from) {
+        for (int i = from; i < qMin(from + kPushChunk, int(texts.size())); ++i)
+            m_farm->pushRawToUser(kUser, texts.at(i));
+        if (from + kPushChunk >= texts.size()) {
+            pushed = true;
+            *pushFrom = nullptr; // (the function no longer holds itself)
+            return;
+        }
+        QTimer::singleShot(0, m_farm, [pushFrom, from] { (*pushFrom)(from + kPushChunk); });
+    };
+    const QString eventsText =
+        runPhase(events, [this, pushFrom] { onFarm([pushFrom] { (*pushFrom)(0); }); }, [&pushed] { return bool(pushed); },
+                 [this, &texts] { return m_benchEventsReceived >= texts.size(); });
+    print(events, eventsText);
+
+    // For reference: the floor under any client built on QWebSocket.
+    const qint64 bareNs = bareReceiveNs(texts);
+    std::printf("%-24s%.1f ms = %.2f x baseline (no bound), longest event %.1f ms: the same messages received by a "
+                "bare QWebSocket\n",
+                "for reference:", ms(bareNs), double(bareNs) / double(eventParseNs), ms(m_app.gui.longestNs));
+}
+
 int JobListBench::measure()
 {
     m_null.open(QIODevice::WriteOnly);
@@ -689,6 +754,10 @@ int JobListBench::measure()
     first.baseline = ms(parseNs);
     first.pauseBoundMs = listPauseBound;
     print(first, firstText);
+    const qint64 filesNs = newJobFilesNs(m_jobCount);
+    std::printf("%-24s%.1f ms = %.2f x baseline (no bound): the file work alone of %d new jobs (a folder, a shortcut, "
+                "a look into the folder, a cfg line each)\n",
+                "for reference:", ms(filesNs), double(filesNs) / double(parseNs), m_jobCount);
     if (first.timedOut) {
         // Read before the list's follow-ups were all answered.
         printMemory();
@@ -720,43 +789,8 @@ int JobListBench::measure()
             return 1;
     }
 
-    // The burst of events, pushed in chunks so that the farm looks at its
-    // socket (the pongs) in between.
-    const QStringList texts = eventTexts();
-    const qint64 eventParseNs = bestOf([&] {
-        for (const QString& text : texts)
-            QJsonDocument::fromJson(text.toUtf8());
-    });
-    std::printf("baseline: %d event messages parsed in %.1f ms\n", int(texts.size()), ms(eventParseNs));
-    std::atomic<bool> pushed{texts.isEmpty()};
-    Figure events{"events", 0, ms(eventParseNs), 5};
-    events.pauseBoundMs = kPauseBeyondParseMs;
-    // Each chunk is pushed from a zero timer of the farm's thread, so that its
-    // event loop looks at its sockets (the pongs) and timers (the next ping)
-    // between two chunks; posted all at once, the chunks would be sent in one
-    // go and the farm's own backlog would count as the client's pause.
-    auto pushFrom = std::make_shared<std::function<void(int)>>();
-    *pushFrom = [this, &texts, &pushed, pushFrom](int from) {
-        for (int i = from; i < qMin(from + kPushChunk, int(texts.size())); ++i)
-            m_farm->pushRawToUser(kUser, texts.at(i));
-        if (from + kPushChunk >= texts.size()) {
-            pushed = true;
-            *pushFrom = nullptr; // (the function no longer holds itself)
-            return;
-        }
-        QTimer::singleShot(0, m_farm, [pushFrom, from] { (*pushFrom)(from + kPushChunk); });
-    };
-    const QString eventsText =
-        runPhase(events, [this, pushFrom] { onFarm([pushFrom] { (*pushFrom)(0); }); }, [&pushed] { return bool(pushed); },
-                 [this, &texts] { return m_benchEventsReceived >= texts.size(); });
-    print(events, eventsText);
-
-    // For reference: the floor under any client built on QWebSocket.
-    const qint64 bareNs = bareReceiveNs(texts);
-    std::printf("%-24s%.1f ms = %.2f x baseline (no bound), longest event %.1f ms: the same messages received by a "
-                "bare QWebSocket\n",
-                "for reference:", ms(bareNs), double(bareNs) / double(eventParseNs), ms(m_app.gui.longestNs));
-
+    if (m_eventCount > 0)
+        measureEvents();
     printMemory();
     const bool oneLogin = m_logins == m_connectionsLost + 1;
     m_allPassed = m_allPassed && oneLogin;
