@@ -4,7 +4,6 @@
 #include "farmsimulator.h"
 #include "farmstorage.h"
 #include "jobs/kiteproject.h"
-#include "loginkeeper.h"
 #include "net/pendinganswers.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
@@ -12,6 +11,7 @@
 #include "standindownloader.h"
 #include "standinuploader.h"
 #include "support/clientfixture.h"
+#include "support/keptlogin.h"
 #include "support/testfiles.h"
 
 #include <QAction>
@@ -27,7 +27,6 @@
 namespace {
 using namespace TestFiles;
 const QString kUser = QStringLiteral("anna");
-const QString kPassword = QStringLiteral("anna-pass-4711");
 constexpr int kFrames = 3;
 constexpr int kWaitMs = 60000;
 
@@ -63,7 +62,7 @@ private slots:
 
 private:
     bool startAndLogIn();
-    QString userFolder() const { return m_client->projectsFolder() + QLatin1Char('/') + kUser; }
+    QString userFolder() const { return m_login->userFolder(); }
     void exportJob(const QString& name);
     void refresh() { QVERIFY(m_client->refresh()); }
     KiteProject* job(const QString& name) const { return m_client->job(name); }
@@ -74,9 +73,7 @@ private:
     std::unique_ptr<ClientFixture> m_client;
     std::unique_ptr<StandInUploader> m_uploader;
     std::unique_ptr<StandInDownloader> m_downloader;
-    std::unique_ptr<LoginKeeper> m_keeper;
-    QString m_hostOut;
-    std::unique_ptr<QTextStream> m_hostStream;
+    std::unique_ptr<KeptLogin> m_login;
     QTemporaryDir m_storage;
     QHash<QString, QByteArray> m_exported; // local path -> bytes
     quint32 m_seed = 7;
@@ -89,11 +86,7 @@ void TestFaults::init()
     QDir().mkpath(m_storage.path());
     m_exported.clear();
     m_client = std::make_unique<ClientFixture>();
-    FarmAccount account;
-    account.user = kUser;
-    account.password = kPassword;
-    account.renderPoints = 100;
-    m_client->simulator.accounts().insert(account);
+    m_login = std::make_unique<KeptLogin>(*m_client);
     m_client->simulator.setStorageRoot(m_storage.path());
     m_client->simulator.setAutoRender(false);
     m_client->simulator.setFrameCount(kFrames);
@@ -102,43 +95,25 @@ void TestFaults::init()
 
 void TestFaults::cleanup()
 {
-    if (m_keeper)
-        m_keeper->stop();
-    m_keeper.reset();
+    m_login.reset();
     m_uploader.reset();
     m_downloader.reset();
     m_client.reset();
-    m_hostStream.reset();
 }
 
 bool TestFaults::startAndLogIn()
 {
-    if (!m_client->start(ClientFixture::Options()))
-        return false;
-    m_client->settings->password = kPassword;
-    // Pings every 2 s: a connection whose end the system never reports is
-    // given up within the waits of these tests.
-    m_client->plugin->pingTimer->start(2000);
-    m_uploader = std::make_unique<StandInUploader>(m_client->plugin, m_client->settings, m_storage.path());
-    m_uploader->setChunkBytes(32 * 1024);
-    m_uploader->setPaceMs(5);
-    m_uploader->setRetryDelayMs(200);
-    m_downloader = std::make_unique<StandInDownloader>(m_client->plugin, m_client->settings, m_storage.path());
-    m_downloader->setChunkBytes(4 * 1024);
-    m_downloader->setPaceMs(5);
-    connect(m_client->plugin, SIGNAL(UploadJobSignal()), m_uploader.get(), SLOT(uploadJobSlot()));
-    connect(m_client->plugin, SIGNAL(downloadJobSignal()), m_downloader.get(), SLOT(downloadJobSlot()));
-    // The host's back-off after a lost connection, shortened.
-    m_hostStream = std::make_unique<QTextStream>(&m_hostOut);
-    m_keeper = std::make_unique<LoginKeeper>(m_client->plugin, m_client->settings, *m_hostStream);
-    m_keeper->setFirstRetryDelay(100);
-
-    QSignalSpy success(m_client->plugin, &PluginNetConnection::loginSuccessSignal);
-    m_keeper->login();
-    if (!success.wait(10000) || success.first().first().toInt() != 0)
-        return false;
-    QDir().mkpath(userFolder());
-    return m_client->settings->loggedIn;
+    return m_login->startAndLogIn([this] {
+        m_uploader = std::make_unique<StandInUploader>(m_client->plugin, m_client->settings, m_storage.path());
+        m_uploader->setChunkBytes(32 * 1024);
+        m_uploader->setPaceMs(5);
+        m_uploader->setRetryDelayMs(200);
+        m_downloader = std::make_unique<StandInDownloader>(m_client->plugin, m_client->settings, m_storage.path());
+        m_downloader->setChunkBytes(4 * 1024);
+        m_downloader->setPaceMs(5);
+        connect(m_client->plugin, SIGNAL(UploadJobSignal()), m_uploader.get(), SLOT(uploadJobSlot()));
+        connect(m_client->plugin, SIGNAL(downloadJobSignal()), m_downloader.get(), SLOT(downloadJobSlot()));
+    });
 }
 
 void TestFaults::exportJob(const QString& name)
@@ -231,7 +206,7 @@ void TestFaults::jobSurvivesDropsInEveryPhase()
     QVERIFY(droppedUpload);
     QVERIFY(droppedRender);
     QVERIFY(droppedDownload);
-    QVERIFY2(logins.count() >= 3, qPrintable(m_hostOut));
+    QVERIFY2(logins.count() >= 3, qPrintable(m_login->hostOut));
     verifyFinished(name);
 }
 

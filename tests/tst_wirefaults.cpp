@@ -1,10 +1,10 @@
 #include "farmsimulator.h"
 #include "jobs/kiteproject.h"
-#include "loginkeeper.h"
 #include "net/kitewebsocketconnection.h"
 #include "pluginnetconnection/pluginnetconnection.h"
 #include "settings/kitesettings.h"
 #include "support/clientfixture.h"
+#include "support/keptlogin.h"
 #include "support/testfiles.h"
 
 #include <QSignalSpy>
@@ -38,8 +38,8 @@ private slots:
     void wrongTypesInEveryMemberLeaveClientWorking();
 
 private:
-    bool startAndLogIn();
-    QString userFolder() const { return m_client->projectsFolder() + QLatin1Char('/') + kUser; }
+    bool startAndLogIn() { return m_login->startAndLogIn(); }
+    QString userFolder() const { return m_login->userFolder(); }
     void writeSubmittedCfg(const QString& name);
     KiteProject* job(const QString& name) const { return m_client->job(name); }
     bool roundTripWorks(const QString& probe);
@@ -47,53 +47,22 @@ private:
     bool loggedInAgain();
 
     std::unique_ptr<ClientFixture> m_client;
-    std::unique_ptr<LoginKeeper> m_keeper;
-    QString m_hostOut;
-    std::unique_ptr<QTextStream> m_hostStream;
+    std::unique_ptr<KeptLogin> m_login;
     QElapsedTimer m_relogin;
 };
 
 void TestWireFaults::init()
 {
     m_client = std::make_unique<ClientFixture>();
-    FarmAccount account;
-    account.user = kUser;
-    account.password = kPassword;
-    account.renderPoints = 100;
-    m_client->simulator.accounts().insert(account);
+    m_login = std::make_unique<KeptLogin>(*m_client);
     m_client->simulator.setAutoRender(false);
 }
 
 void TestWireFaults::cleanup()
 {
-    if (m_keeper)
-        m_keeper->stop();
-    m_keeper.reset();
+    m_login.reset();
     m_client.reset();
-    m_hostStream.reset();
-    m_hostOut.clear();
     m_relogin.invalidate();
-}
-
-bool TestWireFaults::startAndLogIn()
-{
-    if (!m_client->start(ClientFixture::Options()))
-        return false;
-    m_client->settings->password = kPassword;
-    // Pings every 2 s: a connection whose end the system never reports is
-    // given up within the waits of these tests.
-    m_client->plugin->pingTimer->start(2000);
-    // The host's back-off after a lost connection, shortened.
-    m_hostStream = std::make_unique<QTextStream>(&m_hostOut);
-    m_keeper = std::make_unique<LoginKeeper>(m_client->plugin, m_client->settings, *m_hostStream);
-    m_keeper->setFirstRetryDelay(100);
-
-    QSignalSpy success(m_client->plugin, &PluginNetConnection::loginSuccessSignal);
-    m_keeper->login();
-    if (!success.wait(10000) || success.first().first().toInt() != 0)
-        return false;
-    QDir().mkpath(userFolder());
-    return m_client->settings->loggedIn;
 }
 
 void TestWireFaults::writeSubmittedCfg(const QString& name)
@@ -109,7 +78,7 @@ bool TestWireFaults::loggedInAgain()
     if (m_client->settings->loggedIn && m_client->simulator.isLoggedIn(kUser))
         return true;
     if (!m_client->settings->loggedIn && (!m_relogin.isValid() || m_relogin.elapsed() > 2000)) {
-        m_keeper->login();
+        m_login->logIn();
         m_relogin.start();
     }
     return false;
@@ -355,7 +324,7 @@ void TestWireFaults::wrongTypesInEveryMemberLeaveClientWorking()
         if (handled(batch))
             continue;
         for (const QJsonObject& message : qAsConst(batch))
-            QVERIFY2(handled({message}), qPrintable(action + QLatin1Char('\n') + m_hostOut));
+            QVERIFY2(handled({message}), qPrintable(action + QLatin1Char('\n') + m_login->hostOut));
     }
 
     // The known job is still the one job of that name and kept an id: a
