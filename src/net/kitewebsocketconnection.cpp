@@ -29,6 +29,10 @@ KiteWebSocketConnection::KiteWebSocketConnection(KiteSettings* settings, QObject
     connect(&webSocket, &QWebSocket::disconnected, this, &KiteWebSocketConnection::websocketDisconnectedSlot);
     connect(&webSocket, &QWebSocket::textMessageReceived, this, &KiteWebSocketConnection::onTextMessageReceived);
     connect(&webSocket, &QWebSocket::pong, this, [this] { m_heardSincePing = true; });
+    // A large message arrives in frames: each one is the server heard, so a
+    // message longer in transit than three pings apart keeps its connection.
+    connect(&webSocket, &QWebSocket::textFrameReceived, this, [this] { m_heardSincePing = true; });
+    connect(&webSocket, &QWebSocket::binaryFrameReceived, this, [this] { m_heardSincePing = true; });
     connect(&webSocket, &QWebSocket::sslErrors, this, &KiteWebSocketConnection::onSslErrors);
     connect(&webSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
             &KiteWebSocketConnection::webSocketError);

@@ -72,5 +72,5 @@ private:
     QString loginMessage() const;
     int m_connectTimeoutMs = connectTimeoutMs;
     int m_silentPings = 0;       // pings sent since the server was last heard
-    bool m_heardSincePing = true; // a pong or a message since the last ping
+    bool m_heardSincePing = true; // a pong, a message or a frame of one since the last ping
 };
